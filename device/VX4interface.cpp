@@ -1,0 +1,698 @@
+#include "VX4interface.h"
+
+#include "decoding.h"
+#include "framing.h"
+#include "programmemoryrow.h"
+#include "vx4protocol.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTimer>
+
+#define LOG                                                                                        \
+    qDebug() << "VX4interface"                                                                     \
+             << "@" << __LINE__ << ":"
+
+using namespace VX4Protocol;
+
+namespace {
+// Held while a frame is written and the message timer armed.
+QMutex sendMutex;
+
+void appendWord(QByteArray &bytes, quint16 value)
+{
+    bytes.append(char(value >> 8));
+    bytes.append(char(value & 0xFF));
+}
+
+void appendAddress24(QByteArray &bytes, qint64 address)
+{
+    bytes.append(char((address >> 16) & 0xFF));
+    bytes.append(char((address >> 8) & 0xFF));
+    bytes.append(char(address & 0xFF));
+}
+} // namespace
+
+VX4Interface::VX4Interface(const QString &portName, const PortSettings &settings)
+    : QSerialPort(nullptr)
+{
+    static const bool registered = [] {
+        qRegisterMetaType<VX4Message>();
+        qRegisterMetaType<VX4App>();
+        qRegisterMetaType<VX4Mode>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+
+    setPortName(portName);
+    settings.applyTo(*this);
+    resetDeviceInfo();
+    messageTimer = new QTimer(this);
+    pollingTimer = new QTimer(this);
+    connect(this, &QIODevice::readyRead, this, &VX4Interface::onSerialPortReadyRead);
+    connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::onResponseRdy);
+    connect(messageTimer, &QTimer::timeout, this, &VX4Interface::onMsgTimerTimeout);
+}
+
+VX4Interface::~VX4Interface()
+{
+    delete messageTimer;
+}
+
+QString VX4Interface::appText(VX4App app)
+{
+    switch (app) {
+    case Bootloader:
+        return tr("Bootloader Application");
+    case PressureSendingApp:
+        return tr("Pressure Sending Application");
+    default:
+        return tr("Unknown Application");
+    }
+}
+
+QString VX4Interface::modeText(VX4Mode mode)
+{
+    switch (mode) {
+    case PressureSendingMode:
+        return tr("Pressure Sending Mode");
+    case CalibrationMode:
+        return tr("Calibration Mode");
+    default:
+        return tr("Unknown Mode");
+    }
+}
+
+// ---- Request operations ---------------------------------------------------------------------
+
+void VX4Interface::enqueueRequest(quint8 command, const QByteArray &payload)
+{
+    const CommandInfo *info = commandInfo(command);
+    Q_ASSERT(info && info->length == FrameOverhead + payload.size());
+    enqueueMessage(VX4Message(command, info->length, info->timeoutMs, payload, info->maxSends));
+}
+
+void VX4Interface::queryApp()
+{
+    enqueueRequest(AppQuery);
+}
+
+void VX4Interface::resetDevice()
+{
+    enqueueRequest(Reset);
+}
+
+void VX4Interface::writeProgramMemory(const ProgramMemoryRow &row)
+{
+    if (row.words.isEmpty())
+        return;
+    // The length byte is fixed at one full row; anything else would be a malformed frame.
+    if (row.words.size() != ProgramRowWords || row.address == ProgramMemoryRow::NoAddress) {
+        LOG << "Refusing to write a program memory row without an address or 64 words:"
+            << row.toString();
+        return;
+    }
+    QByteArray payload;
+    appendAddress24(payload, row.address);
+    for (quint32 word : row.words)
+        appendWord(payload, quint16(word));
+    enqueueRequest(WriteProgMem, payload);
+}
+
+void VX4Interface::readProgramMemory(qint64 address)
+{
+    QByteArray payload;
+    appendAddress24(payload, address);
+    enqueueRequest(ReadProgMem, payload);
+}
+
+void VX4Interface::writeEeprom(qint64 address, quint8 value)
+{
+    QByteArray payload;
+    appendWord(payload, quint16(address));
+    payload.append(char(value));
+    enqueueRequest(WriteEeprom, payload);
+}
+
+void VX4Interface::readEeprom(qint64 address)
+{
+    QByteArray payload;
+    appendWord(payload, quint16(address));
+    enqueueRequest(ReadEeprom, payload);
+}
+
+void VX4Interface::queryMode()
+{
+    enqueueRequest(ModeQuery);
+}
+
+void VX4Interface::switchMode(quint8 mode)
+{
+    enqueueRequest(ModeSwitch, QByteArray(1, char(mode)));
+}
+
+void VX4Interface::capturePressure(quint8 index, int pressure)
+{
+    QByteArray payload(1, char(index));
+    appendWord(payload, quint16(pressure));
+    enqueueRequest(CapturePressure, payload);
+}
+
+void VX4Interface::saveCalDateTime(quint16 year, quint8 month, quint8 day, quint8 hour,
+                                   quint8 minute)
+{
+    QByteArray payload;
+    appendWord(payload, year);
+    payload.append(char(month));
+    payload.append(char(day));
+    payload.append(char(hour));
+    payload.append(char(minute));
+    enqueueRequest(SaveCalData, payload);
+}
+
+void VX4Interface::requestCalDateTime()
+{
+    enqueueRequest(GetCalData);
+}
+
+void VX4Interface::requestFirmwareVersion()
+{
+    enqueueRequest(GetFirmVer);
+}
+
+void VX4Interface::setSerialNumber(quint16 sn)
+{
+    QByteArray payload;
+    appendWord(payload, sn);
+    enqueueRequest(SetSerial, payload);
+}
+
+void VX4Interface::requestSerialNumber()
+{
+    enqueueRequest(GetSerial);
+}
+
+void VX4Interface::requestADCounts()
+{
+    enqueueRequest(GetAdCounts);
+}
+
+void VX4Interface::zeroPressure()
+{
+    enqueueRequest(ZeroPsi);
+}
+
+void VX4Interface::requestADOffset()
+{
+    enqueueRequest(GetOffset);
+}
+
+// ---- Receive path ---------------------------------------------------------------------------
+
+void VX4Interface::onSerialPortReadyRead()
+{
+    if (!isOpen())
+        return;
+    const qint64 available = bytesAvailable();
+    if (available <= 0)
+        return;
+    const QByteArray bytes = read(available);
+    if (bytes.isEmpty()) {
+        LOG << "There were bytes to read, but nothing was read.";
+        return;
+    }
+    receiveBuffer.append(bytes);
+    processReceiveBuffer();
+}
+
+void VX4Interface::processReceiveBuffer()
+{
+    for (;;) {
+        const VX4Framing::Cut cut = VX4Framing::takeNext(receiveBuffer, char(AnswerMarker));
+        switch (cut.step) {
+        case VX4Framing::Step::NeedMore:
+        case VX4Framing::Step::ZeroLengthCleared:
+            return;
+        case VX4Framing::Step::GarbageCleared:
+            LOG << "Buffer truly was full of garbage - clearing" << cut.bytes;
+            return;
+        case VX4Framing::Step::GarbageTrimmed:
+            LOG << "Trimmed leading garbage.  Buffer now contains"
+                << QString::fromLatin1(receiveBuffer.toHex());
+            continue;
+        case VX4Framing::Step::CrcMismatch:
+            LOG << "CRC mismatch!" << QString::fromLatin1(cut.bytes.toHex());
+            continue;
+        case VX4Framing::Step::Frame:
+            break;
+        }
+
+        const VX4Message msg(cut.bytes);
+        LOG << "Received: " << msg.toString();
+        restartPollingTimer(PollingIdleMs);
+
+        if (msg.command == PressureMsg) {
+            emit vx4PressureMsgRdy(VX4Decode::pressure(msg.payload), msg);
+        } else if (messageQueue.isEmpty()) {
+            LOG << "Unsolicited response:" << msg.toString();
+            if (state != Connected)
+                startConnecting();
+        } else if (msg.command == messageQueue.first().command) {
+            messageTimer->stop();
+            removeHeadMessage();
+            emit vx4ResponseRdy(msg);
+            sendNextMessage();
+        } else {
+            LOG << "Waiting on:" << messageQueue.first().toString();
+        }
+    }
+}
+
+// ---- Command queue --------------------------------------------------------------------------
+
+void VX4Interface::enqueueMessage(const VX4Message &msg)
+{
+    LOG << "Enqueueing " << msg.toString();
+    messageQueue.append(msg);
+    if (messageQueue.size() > 1) {
+        LOG << QStringLiteral("There are now %1 messages in the queue.").arg(messageQueue.size());
+        return;
+    }
+    LOG << "Only message in queue - sending immediately.";
+    sendNextMessage();
+}
+
+void VX4Interface::sendNextMessage()
+{
+    if (messageQueue.isEmpty() || messageQueue.first().sent)
+        return;
+    sendMessage(messageQueue.first());
+}
+
+void VX4Interface::sendMessage(VX4Message &msg)
+{
+    if (!isOpen()) {
+        LOG << "Cannot send command.  Serial port not open.";
+        return;
+    }
+    restartPollingTimer(PollingIdleMs);
+    QMutexLocker locker(&sendMutex);
+    msg.sent = true;
+    ++msg.sendCount;
+    write(msg.frame.constData(), msg.frame.size());
+    LOG << "Sent: " << msg.toString();
+    messageTimer->stop();
+    messageTimer->setInterval(msg.timeoutMs);
+    messageTimer->start();
+}
+
+void VX4Interface::restartPollingTimer(int ms)
+{
+    pollingTimer->stop();
+    pollingTimer->setInterval(ms);
+    pollingTimer->start();
+}
+
+VX4Message VX4Interface::removeHeadMessage()
+{
+    if (messageQueue.isEmpty()) {
+        LOG << "Can't remove head message from an empty queue";
+        return VX4Message();
+    }
+    LOG << "Removing msg: " << messageQueue.first().toString();
+    VX4Message head = messageQueue.takeFirst();
+    LOG << QStringLiteral("There are now %1 messages in the queue.").arg(messageQueue.size());
+    return head;
+}
+
+void VX4Interface::onMsgTimerTimeout()
+{
+    messageTimer->stop();
+    if (messageQueue.isEmpty()) {
+        LOG << "Attempting to remove a message from an empty queue.";
+        return;
+    }
+    VX4Message &head = messageQueue.first();
+    if (head.sendCount < head.maxSends) {
+        sendMessage(head);
+        return;
+    }
+    const VX4Message givenUp = removeHeadMessage();
+    emit vx4MessageTimeout(givenUp);
+    sendNextMessage();
+}
+
+// ---- Connection states ----------------------------------------------------------------------
+
+void VX4Interface::bindPair(Pair pair)
+{
+    const auto unique = Qt::UniqueConnection;
+    switch (pair) {
+    case Pair::Connecting:
+        connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::connectingMsgHandler,
+                unique);
+        connect(this, &VX4Interface::vx4MessageTimeout, this,
+                &VX4Interface::connectingTimeoutHandler, unique);
+        break;
+    case Pair::Connected:
+        connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::connectedMsgHandler,
+                unique);
+        connect(this, &VX4Interface::vx4MessageTimeout, this,
+                &VX4Interface::connectedTimeoutHandler, unique);
+        break;
+    case Pair::Disconnected:
+        connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::disconnectedMsgHandler,
+                unique);
+        connect(this, &VX4Interface::vx4MessageTimeout, this,
+                &VX4Interface::disconnectedTimeoutHandler, unique);
+        break;
+    }
+}
+
+void VX4Interface::unbindPair(Pair pair)
+{
+    switch (pair) {
+    case Pair::Connecting:
+        disconnect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::connectingMsgHandler);
+        disconnect(this, &VX4Interface::vx4MessageTimeout, this,
+                   &VX4Interface::connectingTimeoutHandler);
+        break;
+    case Pair::Connected:
+        disconnect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::connectedMsgHandler);
+        disconnect(this, &VX4Interface::vx4MessageTimeout, this,
+                   &VX4Interface::connectedTimeoutHandler);
+        break;
+    case Pair::Disconnected:
+        disconnect(this, &VX4Interface::vx4ResponseRdy, this,
+                   &VX4Interface::disconnectedMsgHandler);
+        disconnect(this, &VX4Interface::vx4MessageTimeout, this,
+                   &VX4Interface::disconnectedTimeoutHandler);
+        break;
+    }
+}
+
+void VX4Interface::startConnecting()
+{
+    if (state == Connected)
+        unbindPair(Pair::Connected);
+    else if (state == Disconnected)
+        unbindPair(Pair::Disconnected);
+    state = Connecting;
+    connectingStep = 0;
+    pollForConnectionChange(false);
+    bindPair(Pair::Connecting);
+    enqueueMessage(VX4Message(AppQuery, commandInfo(AppQuery)->length, FastAppQueryTimeoutMs, {},
+                              FastAppQueryMaxSends));
+}
+
+void VX4Interface::changeApp()
+{
+    enqueueRequest(AppChange);
+    resetDeviceInfo();
+    startConnecting();
+}
+
+void VX4Interface::close()
+{
+    resetDeviceInfo();
+    emit vx4DisconnectedSignal();
+    QSerialPort::close();
+}
+
+void VX4Interface::pollForConnectionChange(bool poll)
+{
+    pollingEnabled = poll;
+    if (poll) {
+        if (!messageQueue.isEmpty())
+            return;
+        queryApp();
+        connect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout,
+                Qt::UniqueConnection);
+    } else {
+        LOG << "Polling stopped.";
+        pollingTimer->stop();
+        disconnect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout);
+    }
+}
+
+void VX4Interface::onPollingTimerTimeout()
+{
+    pollForConnectionChange(pollingEnabled);
+}
+
+void VX4Interface::onAppQueryTimerTimeout()
+{
+    queryApp();
+}
+
+void VX4Interface::connectingMsgHandler(const VX4Message &msg)
+{
+    switch (connectingStep) {
+    case 0:
+        if (msg.command == AppQuery) {
+            LOG << "Initialization: Received app query response.";
+            decodeAnswer(msg);
+        }
+        if (m_app == Bootloader) {
+            finishConnecting(Bootloader);
+            return;
+        }
+        requestFirmwareVersion();
+        connectingStep = 1;
+        break;
+    case 1:
+        if (msg.command != GetFirmVer)
+            return;
+        LOG << "Initialization: Received firmware version response.";
+        decodeAnswer(msg);
+        requestSerialNumber();
+        connectingStep = 2;
+        break;
+    case 2:
+        if (msg.command != GetSerial)
+            return;
+        decodeAnswer(msg);
+        requestCalDateTime();
+        connectingStep = 3;
+        break;
+    case 3:
+        if (msg.command != GetCalData)
+            return;
+        decodeAnswer(msg);
+        queryMode();
+        connectingStep = 4;
+        break;
+    case 4:
+        if (msg.command != ModeQuery)
+            return;
+        decodeAnswer(msg);
+        // Firmware before 0.7 has no A/D offset request.
+        if (firmwareMajorVersion == 0 && firmwareMinorVersion <= 6) {
+            finishConnecting(PressureSendingApp);
+            return;
+        }
+        requestADOffset();
+        connectingStep = 5;
+        break;
+    case 5:
+        if (msg.command != GetOffset)
+            return;
+        decodeAnswer(msg);
+        finishConnecting(PressureSendingApp);
+        break;
+    default:
+        break;
+    }
+}
+
+void VX4Interface::finishConnecting(VX4App finishedApp)
+{
+    if (finishedApp == Bootloader) {
+        state = Connected;
+        pollForConnectionChange(true);
+        bindPair(Pair::Connected);
+        unbindPair(Pair::Connecting);
+        emit vx4ConnectedSignal();
+        emit vx4AppChanged(Bootloader);
+        connectingStep = 0;
+        pollForConnectionChange(true);
+        return;
+    }
+    state = Connected;
+    connectingStep = 0;
+    bindPair(Pair::Connected);
+    unbindPair(Pair::Connecting);
+    emit vx4ConnectedSignal();
+    emit vx4AppChanged(PressureSendingApp);
+    pollForConnectionChange(true);
+}
+
+void VX4Interface::connectingTimeoutHandler(const VX4Message &msg)
+{
+    LOG << "Timeout while waiting for" << msg.toString();
+    connectingStep = 0;
+    queryApp();
+}
+
+void VX4Interface::connectedMsgHandler(const VX4Message &msg)
+{
+    decodeAnswer(msg);
+}
+
+void VX4Interface::connectedTimeoutHandler(const VX4Message &msg)
+{
+    LOG << "Timeout:" << msg.toString();
+    state = Disconnected;
+    pollForConnectionChange(true);
+    bindPair(Pair::Disconnected);
+    unbindPair(Pair::Connected);
+    LOG << "Clearing the message queue.";
+    messageQueue.clear();
+    resetDeviceInfo();
+    emit vx4DisconnectedSignal();
+}
+
+void VX4Interface::disconnectedMsgHandler(const VX4Message &msg)
+{
+    LOG << "Received" << msg.toString();
+    LOG << "Switching to connecting state";
+    bindPair(Pair::Connecting);
+    unbindPair(Pair::Disconnected);
+    state = Connecting;
+    connectingStep = 0;
+    queryApp();
+}
+
+void VX4Interface::disconnectedTimeoutHandler(const VX4Message &)
+{
+    queryApp();
+}
+
+// ---- Device status --------------------------------------------------------------------------
+
+void VX4Interface::resetDeviceInfo()
+{
+    m_calDateTime = QDateTime::currentDateTime();
+    m_app = UnknownApp;
+    m_mode = UnknownMode;
+    firmwareMajorVersion = VX4Decode::UnknownFirmwareMajor;
+    firmwareMinorVersion = 0;
+    m_adOffset = VX4Decode::UnknownAdOffset;
+    m_serialNumber = 0;
+}
+
+void VX4Interface::onResponseRdy(const VX4Message &msg)
+{
+    decodeAnswer(msg);
+}
+
+void VX4Interface::decodeAnswer(const VX4Message &msg)
+{
+    switch (msg.command) {
+    case AppQuery:
+    case AppChange: {
+        const VX4App decoded = VX4Decode::app(msg.payload);
+        if (decoded == m_app)
+            return;
+        m_app = decoded;
+        LOG << "Emitting vx4AppChanged signal";
+        emit vx4AppChanged(m_app);
+        break;
+    }
+    case ModeQuery:
+    case ModeSwitch: {
+        const VX4Mode decoded = VX4Decode::mode(msg.payload);
+        if (decoded == m_mode)
+            return;
+        m_mode = decoded;
+        LOG << "Emitting vx4ModeChanged signal";
+        emit vx4ModeChanged(m_mode);
+        break;
+    }
+    case GetCalData: {
+        const QDateTime decoded = VX4Decode::calDateTime(msg.payload);
+        if (decoded == m_calDateTime)
+            return;
+        m_calDateTime = decoded;
+        LOG << "Emitting vx4CalDateTimeChanged signal";
+        emit vx4CalDateTimeChanged(m_calDateTime);
+        break;
+    }
+    case GetFirmVer: {
+        quint8 major = 0;
+        quint8 minor = 0;
+        VX4Decode::firmwareVersion(msg.payload, major, minor);
+        if (major == firmwareMajorVersion && minor == firmwareMinorVersion)
+            return;
+        firmwareMajorVersion = major;
+        firmwareMinorVersion = minor;
+        LOG << "Emitting vx4FirmwareVersionChanged signal";
+        emit vx4FirmwareVersionChanged(firmwareMajorVersion, firmwareMinorVersion);
+        break;
+    }
+    case GetSerial: {
+        const quint16 decoded = VX4Decode::serialNumber(msg.payload);
+        if (decoded == m_serialNumber)
+            return;
+        m_serialNumber = decoded;
+        LOG << "Emitting vx4SerialNumberChanged signal";
+        emit vx4SerialNumberChanged(m_serialNumber);
+        break;
+    }
+    case GetOffset: {
+        const qint16 decoded = VX4Decode::adOffset(msg.payload);
+        if (decoded == m_adOffset)
+            return;
+        m_adOffset = decoded;
+        LOG << "Emitting vx4ADOffsetChanged signal";
+        emit vx4ADOffsetChanged(m_adOffset);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+QString VX4Interface::firmwareVersionString() const
+{
+    return QStringLiteral("%1.%2").arg(firmwareMajorVersion).arg(firmwareMinorVersion);
+}
+
+QString VX4Interface::serialNumberString()
+{
+    const QString number = QStringLiteral("%1").arg(m_serialNumber, 4, 10, QLatin1Char('0'));
+    if (firmwareMajorVersion <= 4)
+        return QStringLiteral("OVX4-%1").arg(number);
+    if (firmwareMajorVersion == VX4Decode::UnknownFirmwareMajor) {
+        requestSerialNumber();
+        return QString();
+    }
+    return QStringLiteral("OVX%1-%2").arg(firmwareMajorVersion).arg(number);
+}
+
+double VX4Interface::adCountsToVolts(const VX4Message &msg)
+{
+    if (msg.payload.size() < 3) {
+        LOG << "payload length < 3";
+        return 0;
+    }
+    switch (quint8(msg.payload.at(0))) {
+    case 0: {
+        const qint16 counts = qint16((quint8(msg.payload.at(1)) << 8) | quint8(msg.payload.at(2)));
+        return double(float(counts) / 32767.0f * 3.0f);
+    }
+    case 1:
+        LOG << "A/D reported a timeout";
+        return 0;
+    case 2:
+        LOG << "NACK received from A/D";
+        return 0;
+    case 3:
+        LOG << "ADS1100 configuration byte != 0x8C";
+        return 0;
+    default:
+        return 0;
+    }
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "VX4message.h"
+#include "portsettings.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSerialPort>
+
+class QTimer;
+struct ProgramMemoryRow;
+
+/// The protocol engine: the open serial port to one sender, its command queue, receive path,
+/// connection state machine and the sender's last known state.
+class VX4Interface : public QSerialPort
+{
+    Q_OBJECT
+
+public:
+    enum ConnectionState { Connecting = 0, Connected = 1, Disconnected = 2 };
+
+    VX4Interface(const QString &portName, const PortSettings &settings);
+    ~VX4Interface() override;
+
+    static QString appText(VX4App app);
+    static QString modeText(VX4Mode mode);
+    static double adCountsToVolts(const VX4Message &msg);
+
+    // Requests; each ends in the command queue.
+    void queryApp();
+    void changeApp();
+    void resetDevice();
+    void writeProgramMemory(const ProgramMemoryRow &row);
+    void readProgramMemory(qint64 address);
+    void writeEeprom(qint64 address, quint8 value);
+    void readEeprom(qint64 address);
+    void queryMode();
+    void switchMode(quint8 mode);
+    void capturePressure(quint8 index, int pressure);
+    void saveCalDateTime(quint16 year, quint8 month, quint8 day, quint8 hour, quint8 minute);
+    void requestCalDateTime();
+    void requestFirmwareVersion();
+    void setSerialNumber(quint16 sn);
+    void requestSerialNumber();
+    void requestADCounts();
+    void zeroPressure();
+    void requestADOffset();
+
+    void startConnecting();
+    bool isConnected() const { return state == Connected; }
+    ConnectionState connectionState() const { return state; }
+
+    VX4App app() const { return m_app; }
+    VX4Mode mode() const { return m_mode; }
+    quint16 serialNumber() const { return m_serialNumber; }
+    QDateTime calDateTime() const { return m_calDateTime; }
+    quint8 firmwareMajor() const { return firmwareMajorVersion; }
+    quint8 firmwareMinor() const { return firmwareMinorVersion; }
+    qint16 adOffset() const { return m_adOffset; }
+    QString firmwareVersionString() const;
+    QString serialNumberString();
+
+    /// Requests waiting or on the wire, head first.
+    const QList<VX4Message> &queuedMessages() const { return messageQueue; }
+
+public slots:
+    void close() override;
+    void pollForConnectionChange(bool poll);
+    void onPollingTimerTimeout();
+    void onAppQueryTimerTimeout();
+
+signals:
+    void vx4ResponseRdy(VX4Message msg);
+    void vx4PressureMsgRdy(int pressure, VX4Message msg);
+    void vx4MessageTimeout(VX4Message msg);
+    void vx4AppChanged(VX4App a);
+    void vx4ModeChanged(VX4Mode m);
+    void vx4CalDateTimeChanged(QDateTime dt);
+    void vx4FirmwareVersionChanged(quint8 major, quint8 minor);
+    void vx4SerialNumberChanged(quint16 sn);
+    void vx4ADOffsetChanged(qint16 offset);
+    void vx4ConnectedSignal();
+    void vx4DisconnectedSignal();
+
+private slots:
+    void onSerialPortReadyRead();
+    void onMsgTimerTimeout();
+    void onResponseRdy(const VX4Message &msg);
+    void connectingMsgHandler(const VX4Message &msg);
+    void connectingTimeoutHandler(const VX4Message &msg);
+    void connectedMsgHandler(const VX4Message &msg);
+    void connectedTimeoutHandler(const VX4Message &msg);
+    void disconnectedMsgHandler(const VX4Message &msg);
+    void disconnectedTimeoutHandler(const VX4Message &msg);
+
+private:
+    enum class Pair { Connecting, Connected, Disconnected };
+
+    // Receive path
+    void processReceiveBuffer();
+    // Command queue
+    void enqueueMessage(const VX4Message &msg);
+    void enqueueRequest(quint8 command, const QByteArray &payload = {});
+    void sendNextMessage();
+    void sendMessage(VX4Message &msg);
+    void restartPollingTimer(int ms);
+    VX4Message removeHeadMessage();
+    // Connection states
+    void bindPair(Pair pair);
+    void unbindPair(Pair pair);
+    void finishConnecting(VX4App finishedApp);
+    // Device status
+    void resetDeviceInfo();
+    void decodeAnswer(const VX4Message &msg);
+
+    QByteArray receiveBuffer;
+    QDateTime m_calDateTime;
+    quint16 connectingStep = 0;
+    ConnectionState state = Disconnected;
+    VX4App m_app = UnknownApp;
+    VX4Mode m_mode = UnknownMode;
+    bool pollingEnabled = false;
+    quint8 firmwareMajorVersion = 255;
+    quint8 firmwareMinorVersion = 0;
+    QList<VX4Message> messageQueue;
+    QTimer *messageTimer = nullptr;
+    QTimer *pollingTimer = nullptr;
+    qint16 m_adOffset = -30000;
+    quint16 m_serialNumber = 0;
+};

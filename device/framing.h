@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+
+/// Cuts frames off the front of a receive buffer: resynchronisation on the start marker, the
+/// length byte, and the CRC check. Pure: the engine's receive path logs and routes what it returns.
+namespace VX4Framing {
+
+enum class Step {
+    NeedMore, ///< fewer than two bytes, or a frame not yet complete: wait for more
+    GarbageCleared, ///< no start marker anywhere: `bytes` holds what was dropped
+    GarbageTrimmed, ///< bytes before the start marker were dropped; the buffer now starts with it
+    ZeroLengthCleared, ///< a length byte of 0: the whole buffer was dropped
+    CrcMismatch, ///< `bytes` holds a frame whose CRC failed; it was removed from the buffer
+    Frame, ///< `bytes` holds a good frame; it was removed from the buffer
+};
+
+struct Cut
+{
+    Step step;
+    QByteArray bytes;
+};
+
+/// One step of the parser on `buffer`, which it consumes from the front.
+Cut takeNext(QByteArray &buffer, char marker);
+
+} // namespace VX4Framing

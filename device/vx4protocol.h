@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QtGlobal>
+
+/// The wire protocol's constants: frame markers, command codes and each request's length byte,
+/// time-out and send count. The request operations of the engine take their values from here.
+namespace VX4Protocol {
+
+constexpr quint8 RequestMarker = 0x3E; ///< '>': first byte of a frame from the PC to the sender
+constexpr quint8 AnswerMarker = 0x3C; ///< '<': first byte of a frame from the sender to the PC
+constexpr quint8 FrameOverhead = 7; ///< bytes of a frame besides its payload: marker, length,
+                                    ///< command, CRC (2), CR, LF
+constexpr int MinMessageBytes = 5; ///< a received frame shorter than this holds no message
+constexpr quint8 TerminatorCR = 0x0D; ///< first terminator byte
+constexpr quint8 TerminatorLF = 0x0A; ///< second terminator byte
+constexpr quint16 ReceivedTimeoutMs = 500; ///< time-out the frame constructor gives an answer
+constexpr quint16 ReceivedMaxSends = 3; ///< send count the frame constructor gives an answer
+
+/// Command codes (third byte of every frame).
+enum Command : quint8 {
+    AppQuery = 0,
+    AppChange = 1,
+    Reset = 2,
+    WriteProgMem = 3,
+    ReadProgMem = 4,
+    WriteEeprom = 5,
+    ReadEeprom = 6,
+    GetBootloaderVer = 7,
+    PressureMsg = 10,
+    ModeQuery = 11,
+    ModeSwitch = 12,
+    CapturePressure = 13,
+    SaveCalData = 14,
+    GetCalData = 15,
+    GetFirmVer = 16,
+    SetSerial = 17,
+    GetSerial = 18,
+    SetAdAddr = 20,
+    GetAdAddr = 21,
+    GetAdCounts = 22,
+    ZeroPsi = 23,
+    GetOffset = 24,
+};
+
+/// One row of the command table. Commands the PC never sends have length 0.
+struct CommandInfo
+{
+    quint8 code;
+    const char *name; ///< log name; nullptr where the code is logged as its number
+    quint8 length; ///< the request's length byte: 7 + payload size
+    quint16 timeoutMs; ///< wait for the answer after each send, in ms
+    quint16 maxSends; ///< sends before the request is given up
+};
+
+/// The table row of `code`, or nullptr for a code outside the table.
+const CommandInfo *commandInfo(int code);
+
+constexpr quint16 FastAppQueryTimeoutMs = 150; ///< application query while connecting, per send
+constexpr quint16 FastAppQueryMaxSends = 20; ///< sends of the connecting application query
+constexpr int PollingIdleMs = 333; ///< line idle time after which a poll goes out
+constexpr int ProgramRowWords = 64; ///< words in one row of program memory
+constexpr int ProgramRowBytes = 2 * ProgramRowWords; ///< payload bytes of a READ PROG MEM answer
+constexpr int EepromBootFlagAddress = 0; ///< EEPROM byte that marks a valid application
+constexpr quint8 EepromBootFlagInvalid = 0xFF; ///< written before the program memory is changed
+constexpr quint8 EepromBootFlagValid = 0xA5; ///< written after the last row: start the app
+
+} // namespace VX4Protocol

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds into build/ and runs every test.
+#   ./test.sh               the whole suite
+#   ./test.sh --sanitize    the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build_dir=build
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+    build_dir=build-asan
+    cmake_args+=(-DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+    shift
+fi
+
+./scripts/install-deps.sh
+cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"
+cd "$build_dir"
+ctest --output-on-failure -j"$(nproc)" "$@"
