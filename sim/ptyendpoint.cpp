@@ -1,0 +1,146 @@
+#include "ptyendpoint.h"
+
+#include "simulatedsender.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+constexpr int BitsPerByte = 10; ///< start bit, 8 data bits, stop bit
+
+qint64 nowNs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.nsecsElapsed();
+}
+} // namespace
+
+PtyEndpoint::PtyEndpoint(SimulatedSender *sender, QObject *parent)
+    : QObject(parent)
+    , m_sender(sender)
+{
+    connect(m_sender, &SimulatedSender::transmit, this, &PtyEndpoint::queueOutput);
+}
+
+PtyEndpoint::~PtyEndpoint()
+{
+    delete m_readNotifier;
+    if (!m_linkPath.isEmpty())
+        QFile::remove(m_linkPath);
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+}
+
+bool PtyEndpoint::open(QString *error)
+{
+    char name[256] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // Raw line both ways, so CR LF and every other byte pass untouched.
+    termios tio {};
+    ::tcgetattr(m_slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(m_slave, TCSANOW, &tio);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_slavePath = QString::fromLocal8Bit(name);
+    // Our own slave descriptor stays open so the master never sees a hang-up between clients.
+    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::onMasterReadable);
+    m_paceTimer = new QTimer(this);
+    m_paceTimer->setSingleShot(true);
+    connect(m_paceTimer, &QTimer::timeout, this, &PtyEndpoint::flushOutput);
+    return true;
+}
+
+bool PtyEndpoint::createLink(const QString &linkPath, QString *error)
+{
+    const QFileInfo existing(linkPath);
+    if (existing.isSymLink() || existing.exists()) {
+        if (!existing.isSymLink()) {
+            if (error)
+                *error = QStringLiteral("%1 exists and is not a link").arg(linkPath);
+            return false;
+        }
+        QFile::remove(linkPath);
+    }
+    if (!QFile::link(m_slavePath, linkPath)) {
+        if (error)
+            *error = QStringLiteral("cannot create the link %1").arg(linkPath);
+        return false;
+    }
+    m_linkPath = linkPath;
+    return true;
+}
+
+void PtyEndpoint::onMasterReadable()
+{
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        m_bytesIn += quint64(n);
+        const QByteArray bytes(chunk, int(n));
+        if (m_pacingBaud <= 0) {
+            m_sender->receive(bytes);
+            continue;
+        }
+        // The bytes reach the sender when their last bit would have crossed the line.
+        const qint64 lineNs = qint64(n) * BitsPerByte * 1000000000LL / m_pacingBaud;
+        const int delayMs = int((lineNs + 999999) / 1000000);
+        QTimer::singleShot(delayMs, Qt::PreciseTimer, m_sender,
+                           [sender = m_sender, bytes]() { sender->receive(bytes); });
+    }
+}
+
+void PtyEndpoint::queueOutput(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return;
+    qint64 due = 0;
+    if (m_pacingBaud > 0) {
+        const qint64 start = qMax(nowNs(), m_lineFreeAtNs);
+        m_lineFreeAtNs = start + qint64(bytes.size()) * BitsPerByte * 1000000000LL / m_pacingBaud;
+        due = m_lineFreeAtNs;
+    }
+    m_scheduled.append({ due, bytes });
+    flushOutput();
+}
+
+void PtyEndpoint::flushOutput()
+{
+    // Chunks go out when their last byte would have crossed the line.
+    const qint64 now = nowNs();
+    while (!m_scheduled.isEmpty() && m_scheduled.first().first <= now)
+        m_pending.append(m_scheduled.takeFirst().second);
+    if (!m_pending.isEmpty()) {
+        const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+        if (n > 0) {
+            m_bytesOut += quint64(n);
+            m_pending.remove(0, n);
+        }
+    }
+    if (!m_pending.isEmpty())
+        m_paceTimer->start(1);
+    else if (!m_scheduled.isEmpty())
+        m_paceTimer->start(int((m_scheduled.first().first - now + 999999) / 1000000));
+}

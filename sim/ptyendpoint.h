@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+class QSocketNotifier;
+class QTimer;
+class SimulatedSender;
+
+/// Serves a SimulatedSender on a pseudo-terminal: the program under test opens the slave path
+/// as its serial port. Can pace the sender's output to a baud rate (10 bits per byte).
+class PtyEndpoint : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PtyEndpoint(SimulatedSender *sender, QObject *parent = nullptr);
+    ~PtyEndpoint() override;
+
+    bool open(QString *error = nullptr);
+    QString slavePath() const { return m_slavePath; }
+    /// 0 writes at once; otherwise bytes in both directions take 10 bits each at this rate.
+    void setPacingBaud(int baud) { m_pacingBaud = baud; }
+    /// A symbolic link at `linkPath` to the slave, replacing an older link there.
+    bool createLink(const QString &linkPath, QString *error = nullptr);
+    quint64 bytesFromPc() const { return m_bytesIn; }
+    quint64 bytesToPc() const { return m_bytesOut; }
+
+private:
+    void onMasterReadable();
+    void queueOutput(const QByteArray &bytes);
+    void flushOutput();
+
+    SimulatedSender *m_sender;
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slavePath;
+    QString m_linkPath;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QTimer *m_paceTimer = nullptr;
+    QByteArray m_pending; ///< due but not yet taken by the pty
+    QList<QPair<qint64, QByteArray>> m_scheduled; ///< (due time in ns, bytes)
+    int m_pacingBaud = 0;
+    qint64 m_lineFreeAtNs = 0;
+    quint64 m_bytesIn = 0;
+    quint64 m_bytesOut = 0;
+};

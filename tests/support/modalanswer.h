@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+/// Answers modal dialogs that a test's action opens: each call arms a one-shot watcher that waits
+/// for the next modal widget to appear and hands it to an action.
+namespace ModalAnswer {
+
+/// Waits (in the event loop, up to `timeoutMs`) for a modal widget other than the current one
+/// and calls `action` with it once.
+void expect(std::function<void(QWidget *)> action, int timeoutMs = 10000);
+/// Clicks the button whose text, without '&', is `text` in the next modal widget.
+void pressButton(const QString &text, int timeoutMs = 10000);
+/// Clicks a standard button of the next modal message box; stores its text in `*seenText` and
+/// informative text in `*seenInformative` when given.
+void pressButton(QMessageBox::StandardButton button, QString *seenText = nullptr,
+                 QString *seenInformative = nullptr, int timeoutMs = 10000);
+
+} // namespace ModalAnswer
