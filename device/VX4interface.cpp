@@ -51,6 +51,9 @@ VX4Interface::VX4Interface(const QString &portName, const PortSettings &settings
     resetDeviceInfo();
     messageTimer = new QTimer(this);
     pollingTimer = new QTimer(this);
+    // Time-outs are protocol timing: coarse timers may fire 5 % early.
+    messageTimer->setTimerType(Qt::PreciseTimer);
+    pollingTimer->setTimerType(Qt::PreciseTimer);
     connect(this, &QIODevice::readyRead, this, &VX4Interface::onSerialPortReadyRead);
     connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::onResponseRdy);
     connect(messageTimer, &QTimer::timeout, this, &VX4Interface::onMsgTimerTimeout);

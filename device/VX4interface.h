@@ -60,6 +60,8 @@ public:
     QString firmwareVersionString() const;
     QString serialNumberString();
 
+    /// Received bytes not yet cut into frames: at most one incomplete frame.
+    qsizetype pendingBytes() const { return receiveBuffer.size(); }
     /// Requests waiting or on the wire, head first.
     const QList<VX4Message> &queuedMessages() const { return messageQueue; }
 
