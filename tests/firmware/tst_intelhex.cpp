@@ -43,7 +43,6 @@ private slots:
     void checkImage_refusesWhatWordsCannotHold_data();
     void checkImage_refusesWhatWordsCannotHold();
     void readFile_endsRecordsAtAnyLineEnd();
-    void readFile_missingFileIsNotValid();
     void objcopyHex_parsesToTheBinary_data();
     void objcopyHex_parsesToTheBinary();
 };
@@ -397,14 +396,6 @@ void TestIntelHex::readFile_endsRecordsAtAnyLineEnd()
     QVERIFY(hex.endOfFileSeen);
     QCOMPARE(hex.bytes.size(), 6);
     QCOMPARE(hex.bytes.last(), IntelHex::Entry(0x5, 0x06));
-}
-
-void TestIntelHex::readFile_missingFileIsNotValid()
-{
-    QTemporaryDir dir;
-    const IntelHex hex(dir.filePath(QStringLiteral("absent.hex")));
-    QVERIFY(!hex.fileValid);
-    QVERIFY(hex.bytes.isEmpty());
 }
 
 void TestIntelHex::objcopyHex_parsesToTheBinary_data()
