@@ -120,8 +120,8 @@ FirmwarePackageReader::Result FirmwarePackageReader::fromBytes(const QByteArray 
     const qint64 digestedSize = stream.device()->pos();
     readSized(stream, package.md5);
 
-    // The digest covers the bytes as written: a package from an older writer may carry a time
-    // specification byte that this library would serialise differently.
+    // The digest covers the bytes as written: a package from an older writer may mark its local
+    // time with a byte that this library would serialise differently.
     const bool intact = stream.status() == QDataStream::Ok
         && package.md5
             == QCryptographicHash::hash(data.left(digestedSize), QCryptographicHash::Md5);

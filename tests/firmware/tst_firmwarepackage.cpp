@@ -130,7 +130,7 @@ private slots:
     void changedByteAnywhere_isRefused();
     void cutAtEveryLength_isRefused();
     void otherFormatVersion_isAcceptedWhenTheDigestMatches();
-    void timeSpecificationOfOlderWriters_isAccepted();
+    void localTimeMarkOfOlderWriters_isAccepted();
     void claimOfHugeArray_isCorruptWithoutAllocating_data();
     void claimOfHugeArray_isCorruptWithoutAllocating();
     void oversizedFile_isCorrupt();
@@ -368,13 +368,13 @@ void TestFirmwarePackage::otherFormatVersion_isAcceptedWhenTheDigestMatches()
     QCOMPARE(result.package.hexData, SampleHex);
 }
 
-void TestFirmwarePackage::timeSpecificationOfOlderWriters_isAccepted()
+void TestFirmwarePackage::localTimeMarkOfOlderWriters_isAccepted()
 {
     // Older writers mark local times as standard (0) or daylight saving (1) time; this library
     // writes "local, unknown" (0xFF), so only the file's own bytes give its digest.
-    for (char spec : { char(0), char(1) }) {
+    for (char mark : { char(0), char(1) }) {
         QByteArray bytes = FirmwarePackageWriter::toBytes(samplePackage());
-        bytes[24] = spec;
+        bytes[24] = mark;
         const qsizetype digestAt = bytes.size() - 16;
         bytes.replace(digestAt, 16,
                       QCryptographicHash::hash(bytes.left(digestAt - 4), QCryptographicHash::Md5));
