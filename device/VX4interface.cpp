@@ -663,6 +663,14 @@ void VX4Interface::firmwareUpdateMsgHandler(const VX4Message &msg)
     const quint8 c = msg.command;
     const quint8 p = msg.payload.isEmpty() ? 0 : quint8(msg.payload.at(0));
 
+    // Once the bootloader is confirmed, answers to the application queries still under way (the
+    // connecting sequence's own and the delayed one) are no failure: counting them would re-send
+    // the state's request and have every later row read and written twice.
+    if (c == AppQuery && firmwareUpdateState >= AwaitEepromWrite) {
+        LOG << "Ignoring a late application query answer.";
+        return;
+    }
+
     switch (firmwareUpdateState) {
     case AwaitAppQuery:
         if (c != AppQuery) {

@@ -46,6 +46,7 @@ private slots:
     void cleanup();
     void download_mergesImageIntoMemoryAndRestarts_data();
     void download_mergesImageIntoMemoryAndRestarts();
+    void delayedApplicationQuery_doesNotRepeatRows();
     void unconfirmedWrites_abortAfterFourFailures();
     void unknownApplication_abortsOnFourthAnswer_data();
     void unknownApplication_abortsOnFourthAnswer();
@@ -152,6 +153,27 @@ void TestFirmwareDownload::download_mergesImageIntoMemoryAndRestarts()
     QTRY_VERIFY_WITH_TIMEOUT(
         link->engine->isConnected() && link->engine->app() == PressureSendingApp, 10000);
     QVERIFY(!link->engine->isFirmwareUpdateRunning());
+}
+
+void TestFirmwareDownload::delayedApplicationQuery_doesNotRepeatRows()
+{
+    // Rows still under way when the delayed bootloader query is answered: each row is read and
+    // written once all the same.
+    QVERIFY(connectTo(PressureSendingApp));
+    link->sender.setAnswerDelay(15);
+    link->sender.clearRequests();
+    QList<ProgramMemoryRow> rows;
+    for (quint32 r = 0; r < 20; ++r)
+        rows.append(imageRow(r * 64, quint16(r * 100), 0, 63));
+    QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
+    QVERIFY(link->engine->startFirmwareUpdate(rows));
+    QVERIFY(finished.wait(15000));
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    QVERIFY(log->contains(QStringLiteral("Ignoring a late application query answer.")));
+    const QList<quint8> commands = link->sender.requestCommands();
+    QCOMPARE(commands.count(ReadProgMem), 20);
+    QCOMPARE(commands.count(WriteProgMem), 20);
+    QCOMPARE(log->texts().filter(QStringLiteral("Was expecting")).size(), 0);
 }
 
 void TestFirmwareDownload::unconfirmedWrites_abortAfterFourFailures()
