@@ -263,6 +263,11 @@ void VX4Interface::processReceiveBuffer()
 
         if (msg.command == PressureMsg) {
             emit vx4PressureMsgRdy(VX4Decode::pressure(msg.payload), msg);
+            // A streaming sender keeps the line busy, so no idle poll would ever find it again.
+            if (state == Disconnected && messageQueue.isEmpty()) {
+                LOG << "Pressure message while disconnected - reconnecting.";
+                startConnecting();
+            }
         } else if (messageQueue.isEmpty()) {
             LOG << "Unsolicited response:" << msg.toString();
             if (state != Connected)
