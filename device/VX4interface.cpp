@@ -450,11 +450,13 @@ void VX4Interface::pollForConnectionChange(bool poll)
 {
     pollingEnabled = poll;
     if (poll) {
+        // The watchdog is armed even behind queued requests (a mode switch is always queued
+        // when polling is switched back on); it polls once the line has gone idle.
+        connect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout,
+                Qt::UniqueConnection);
         if (!messageQueue.isEmpty())
             return;
         queryApp();
-        connect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout,
-                Qt::UniqueConnection);
     } else {
         LOG << "Polling stopped.";
         pollingTimer->stop();
