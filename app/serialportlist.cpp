@@ -1,5 +1,6 @@
 #include "serialportlist.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 QList<SerialPortEntry> availableSerialPorts()
@@ -14,7 +15,8 @@ QList<SerialPortEntry> availableSerialPorts()
     }
     const QString extra = qEnvironmentVariable("VX4_EXTRA_PORTS");
     const auto paths = extra.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    // The serial library reads a bare name as one under /dev: open by the absolute path.
     for (const QString &path : paths)
-        ports.append({ path, path });
+        ports.append({ QFileInfo(path).absoluteFilePath(), path });
     return ports;
 }

@@ -33,6 +33,7 @@ private slots:
     void portThatCannotOpen_showsTheReasonAndIsRemembered();
     void openWithoutAnyPort_refusesAndCreatesNothing();
     void rememberedPort_isPreselectedOnlyOnExactMatch();
+    void relativeExtraPort_opensFromTheWorkingFolder();
 
     void bootloaderSender_leavesOnlyTheFirmwareControls();
     void firmwareRule_decidesTheAdOffset_data();
@@ -214,6 +215,20 @@ void TestMainWindow::rememberedPort_isPreselectedOnlyOnExactMatch()
     }
     MainWindow window(QStringList { QStringLiteral("tst") });
     QCOMPARE(window.form()->serComboBox->currentIndex(), 0);
+}
+
+void TestMainWindow::relativeExtraPort_opensFromTheWorkingFolder()
+{
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    SenderWindow w({}, { QStringLiteral("sim-port") });
+    QVERIFY(QFile::link(w.portPath(), dir.filePath(QStringLiteral("sim-port"))));
+    QVERIFY(w.selectPort(QStringLiteral("sim-port")));
+    const bool connected = w.openAndConnect();
+    QDir::setCurrent(before);
+    QVERIFY(connected);
+    QCOMPARE(w.statusText(), QStringLiteral("Connected"));
 }
 
 void TestMainWindow::bootloaderSender_leavesOnlyTheFirmwareControls()
