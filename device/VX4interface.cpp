@@ -51,6 +51,9 @@ VX4Interface::VX4Interface(const QString &portName, const PortSettings &settings
     resetDeviceInfo();
     messageTimer = new QTimer(this);
     pollingTimer = new QTimer(this);
+    // Time-outs are protocol timing: coarse timers may fire 5 % early.
+    messageTimer->setTimerType(Qt::PreciseTimer);
+    pollingTimer->setTimerType(Qt::PreciseTimer);
     connect(this, &QIODevice::readyRead, this, &VX4Interface::onSerialPortReadyRead);
     connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::onResponseRdy);
     connect(messageTimer, &QTimer::timeout, this, &VX4Interface::onMsgTimerTimeout);
@@ -223,6 +226,11 @@ void VX4Interface::onSerialPortReadyRead()
         LOG << "There were bytes to read, but nothing was read.";
         return;
     }
+    receiveBytes(bytes);
+}
+
+void VX4Interface::receiveBytes(const QByteArray &bytes)
+{
     receiveBuffer.append(bytes);
     processReceiveBuffer();
 }
@@ -368,6 +376,12 @@ void VX4Interface::bindPair(Pair pair)
         connect(this, &VX4Interface::vx4MessageTimeout, this,
                 &VX4Interface::disconnectedTimeoutHandler, unique);
         break;
+    case Pair::FirmwareUpdate:
+        connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::firmwareUpdateMsgHandler,
+                unique);
+        connect(this, &VX4Interface::vx4MessageTimeout, this,
+                &VX4Interface::firmwareUpdateTimeoutHandler, unique);
+        break;
     }
 }
 
@@ -389,6 +403,12 @@ void VX4Interface::unbindPair(Pair pair)
                    &VX4Interface::disconnectedMsgHandler);
         disconnect(this, &VX4Interface::vx4MessageTimeout, this,
                    &VX4Interface::disconnectedTimeoutHandler);
+        break;
+    case Pair::FirmwareUpdate:
+        disconnect(this, &VX4Interface::vx4ResponseRdy, this,
+                   &VX4Interface::firmwareUpdateMsgHandler);
+        disconnect(this, &VX4Interface::vx4MessageTimeout, this,
+                   &VX4Interface::firmwareUpdateTimeoutHandler);
         break;
     }
 }
@@ -568,6 +588,227 @@ void VX4Interface::disconnectedMsgHandler(const VX4Message &msg)
 void VX4Interface::disconnectedTimeoutHandler(const VX4Message &)
 {
     queryApp();
+}
+
+// ---- Firmware download ----------------------------------------------------------------------
+
+bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows)
+{
+    if (!isOpen()) {
+        LOG << "Cannot start a firmware update.  Serial port not open.";
+        return false;
+    }
+    if (firmwareUpdateRunning) {
+        LOG << "Cannot start a firmware update while another one runs.";
+        return false;
+    }
+    if (rows.isEmpty()) {
+        LOG << "Cannot start a firmware update without program memory rows.";
+        return false;
+    }
+    for (const ProgramMemoryRow &row : rows) {
+        // A row that cannot be sent would leave the download waiting for an answer for ever.
+        if (row.words.size() != ProgramRowWords || row.address == ProgramMemoryRow::NoAddress) {
+            LOG << "Cannot start a firmware update with a malformed row:" << row.toString();
+            return false;
+        }
+    }
+    firmwareRows = rows;
+    firmwareRowIndex = 0;
+    firmwareFailureCount = 0;
+    pollForConnectionChange(false);
+    firmwareUpdateState = AwaitAppQuery;
+    firmwareUpdateRunning = true;
+    emit vx4FirmwareUpdateStarted();
+    bindPair(Pair::FirmwareUpdate);
+    queryApp();
+    return true;
+}
+
+void VX4Interface::finishFirmwareUpdate()
+{
+    firmwareRowIndex = 0;
+    firmwareUpdateState = AwaitAppQuery;
+    firmwareUpdateRunning = false;
+    unbindPair(Pair::FirmwareUpdate);
+    resetDevice();
+    pollForConnectionChange(true);
+}
+
+void VX4Interface::logUnexpected(const VX4Message &msg, const char *expectation)
+{
+    LOG << "Received:" << msg.toString() << "\n" << expectation;
+}
+
+bool VX4Interface::buildMergedRow(const VX4Message &readAnswer)
+{
+    // A short answer would leave words of the row undefined: count it as a failed read.
+    if (readAnswer.payload.size() < ProgramRowBytes)
+        return false;
+    const ProgramMemoryRow &row = firmwareRows.at(firmwareRowIndex);
+    mergedRow = ProgramMemoryRow(ProgramRowWords);
+    mergedRow.address = row.address;
+    const QByteArray &p = readAnswer.payload;
+    for (int k = 0; k < ProgramRowWords; ++k) {
+        const quint32 current = (quint32(quint8(p.at(2 * k))) << 8) | quint8(p.at(2 * k + 1));
+        const quint32 image = row.words.at(k);
+        mergedRow.words[k] = image == ProgramMemoryRow::NoData ? current : image;
+    }
+    return true;
+}
+
+void VX4Interface::firmwareUpdateMsgHandler(const VX4Message &msg)
+{
+    LOG << "firmwareUpdateMsgHandler called.";
+    const quint8 c = msg.command;
+    const quint8 p = msg.payload.isEmpty() ? 0 : quint8(msg.payload.at(0));
+
+    // Once the bootloader is confirmed, answers to the application queries still under way (the
+    // connecting sequence's own and the delayed one) are no failure: counting them would re-send
+    // the state's request and have every later row read and written twice.
+    if (c == AppQuery && firmwareUpdateState >= AwaitEepromWrite) {
+        LOG << "Ignoring a late application query answer.";
+        return;
+    }
+
+    switch (firmwareUpdateState) {
+    case AwaitAppQuery:
+        if (c != AppQuery) {
+            logUnexpected(msg, "Was expecting an application query message");
+            ++firmwareFailureCount;
+            queryApp();
+        } else if (p == PressureSendingApp) {
+            LOG << "Switching to the bootloader application.";
+            firmwareUpdateState = AwaitAppChange;
+            changeApp();
+            firmwareFailureCount = 0;
+        } else if (p == Bootloader) {
+            LOG << "Bootloader application is already running.";
+            firmwareUpdateState = AwaitEepromWrite;
+            writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
+            firmwareFailureCount = 0;
+        } else {
+            LOG << "Pressure sender is running an app of unknown type.";
+            ++firmwareFailureCount;
+            queryApp();
+        }
+        break;
+    case AwaitAppChange:
+        if (c == AppChange && p == 0) {
+            firmwareUpdateState = AwaitBootloader;
+            QTimer::singleShot(BootloaderStartMs, this, &VX4Interface::onAppQueryTimerTimeout);
+            firmwareFailureCount = 0;
+        } else {
+            ++firmwareFailureCount;
+            changeApp();
+        }
+        break;
+    case AwaitBootloader:
+        if (c == AppQuery && p == Bootloader) {
+            firmwareFailureCount = 0;
+            firmwareUpdateState = AwaitEepromWrite;
+            writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
+        } else {
+            firmwareUpdateState = AwaitAppChange;
+            changeApp();
+            ++firmwareFailureCount;
+        }
+        break;
+    case AwaitEepromWrite:
+        if (c == WriteEeprom) {
+            const quint32 address = firmwareRows.at(firmwareRowIndex).address;
+            LOG << "Reading program memory @ row address:" << address;
+            firmwareUpdateState = AwaitRowRead;
+            readProgramMemory(address);
+            firmwareFailureCount = 0;
+        } else {
+            logUnexpected(msg, "Was expecting an write to EEPROM message.");
+            ++firmwareFailureCount;
+            writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
+        }
+        break;
+    case AwaitRowRead:
+        if (c == ReadProgMem && buildMergedRow(msg)) {
+            firmwareUpdateState = AwaitRowWrite;
+            writeProgramMemory(mergedRow);
+            emit vx4FirmwareUpdateProgressChanged(firmwareRowIndex);
+            ++firmwareRowIndex;
+            firmwareFailureCount = 0;
+        } else {
+            logUnexpected(msg, "Was expecting an read from program memory message.");
+            ++firmwareFailureCount;
+            readProgramMemory(firmwareRows.at(firmwareRowIndex).address);
+        }
+        break;
+    case AwaitRowWrite:
+        if (c == WriteProgMem && p == WriteConfirmed) {
+            if (firmwareRowIndex < firmwareRows.size()) {
+                firmwareUpdateState = AwaitRowRead;
+                readProgramMemory(firmwareRows.at(firmwareRowIndex).address);
+                firmwareFailureCount = 0;
+            } else {
+                emit vx4FirmwareUpdateProgressChanged(int(firmwareRows.size()));
+                firmwareUpdateRunning = false;
+                emit vx4FirmwareUpdateFinished(true, tr("Firmware update completed successfully!"));
+                writeEeprom(EepromBootFlagAddress, EepromBootFlagValid);
+                finishFirmwareUpdate();
+            }
+        } else {
+            // A write the sender did not confirm is sent again, like a wrong answer.
+            logUnexpected(msg, "Was expecting an write to program memory message.");
+            ++firmwareFailureCount;
+            writeProgramMemory(mergedRow);
+        }
+        break;
+    default:
+        break;
+    }
+    abortFirmwareUpdateIfFailing();
+}
+
+void VX4Interface::abortFirmwareUpdateIfFailing()
+{
+    if (firmwareFailureCount <= MaxFirmwareFailures)
+        return;
+    const int failedState = firmwareUpdateState;
+    firmwareFailureCount = 0;
+    firmwareUpdateState = AwaitAppQuery;
+    firmwareUpdateRunning = false;
+    unbindPair(Pair::FirmwareUpdate);
+    emit vx4FirmwareUpdateFinished(
+        false,
+        tr("Aborting firmware update.  Failed more than %1 times for state %2")
+            .arg(MaxFirmwareFailures)
+            .arg(failedState));
+}
+
+void VX4Interface::firmwareUpdateTimeoutHandler(const VX4Message &)
+{
+    LOG << "firmwareUpdateTimeoutHandler called.";
+    QString text;
+    switch (firmwareUpdateState) {
+    case AwaitAppQuery:
+    case AwaitBootloader:
+        text = tr("Timeout while waiting for application query response.");
+        break;
+    case AwaitAppChange:
+        text = tr("Timeout while waiting for application change response.");
+        break;
+    case AwaitEepromWrite:
+        text = tr("Timeout while waiting for write to EEPROM response.");
+        break;
+    case AwaitRowRead:
+        text = tr("Timeout while waiting for read from program memory response.");
+        break;
+    default:
+        text = tr("Timeout while waiting for write to program memory response.");
+        break;
+    }
+    firmwareUpdateRunning = false;
+    emit vx4FirmwareUpdateFinished(false, text);
+    unbindPair(Pair::FirmwareUpdate);
+    firmwareUpdateState = AwaitAppQuery;
+    startConnecting();
 }
 
 // ---- Device status --------------------------------------------------------------------------

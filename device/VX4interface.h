@@ -2,13 +2,13 @@
 
 #include "VX4message.h"
 #include "portsettings.h"
+#include "programmemoryrow.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QSerialPort>
 
 class QTimer;
-struct ProgramMemoryRow;
 
 /// The protocol engine: the open serial port to one sender, its command queue, receive path,
 /// connection state machine and the sender's last known state.
@@ -18,6 +18,15 @@ class VX4Interface : public QSerialPort
 
 public:
     enum ConnectionState { Connecting = 0, Connected = 1, Disconnected = 2 };
+    /// Steps of a firmware download, each waiting for one answer.
+    enum FirmwareUpdateState {
+        AwaitAppQuery = 0,
+        AwaitAppChange = 1,
+        AwaitBootloader = 2,
+        AwaitEepromWrite = 3,
+        AwaitRowRead = 4,
+        AwaitRowWrite = 5,
+    };
 
     VX4Interface(const QString &portName, const PortSettings &settings);
     ~VX4Interface() override;
@@ -60,6 +69,16 @@ public:
     QString firmwareVersionString() const;
     QString serialNumberString();
 
+    /// Starts a download of `rows` (64 words each, ascending addresses). Refused, with a log line,
+    /// when the port is closed, a download runs, or the rows are empty or malformed.
+    bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows);
+    void finishFirmwareUpdate();
+    bool isFirmwareUpdateRunning() const { return firmwareUpdateRunning; }
+
+    /// Bytes as read from the line: cut into frames and routed. The ready-read slot calls it.
+    void receiveBytes(const QByteArray &bytes);
+    /// Received bytes not yet cut into frames: at most one incomplete frame.
+    qsizetype pendingBytes() const { return receiveBuffer.size(); }
     /// Requests waiting or on the wire, head first.
     const QList<VX4Message> &queuedMessages() const { return messageQueue; }
 
@@ -81,6 +100,9 @@ signals:
     void vx4ADOffsetChanged(qint16 offset);
     void vx4ConnectedSignal();
     void vx4DisconnectedSignal();
+    void vx4FirmwareUpdateStarted();
+    void vx4FirmwareUpdateProgressChanged(int i);
+    void vx4FirmwareUpdateFinished(bool result, QString errorMsg);
 
 private slots:
     void onSerialPortReadyRead();
@@ -92,9 +114,11 @@ private slots:
     void connectedTimeoutHandler(const VX4Message &msg);
     void disconnectedMsgHandler(const VX4Message &msg);
     void disconnectedTimeoutHandler(const VX4Message &msg);
+    void firmwareUpdateMsgHandler(const VX4Message &msg);
+    void firmwareUpdateTimeoutHandler(const VX4Message &msg);
 
 private:
-    enum class Pair { Connecting, Connected, Disconnected };
+    enum class Pair { Connecting, Connected, Disconnected, FirmwareUpdate };
 
     // Receive path
     void processReceiveBuffer();
@@ -109,6 +133,10 @@ private:
     void bindPair(Pair pair);
     void unbindPair(Pair pair);
     void finishConnecting(VX4App finishedApp);
+    // Firmware download
+    void logUnexpected(const VX4Message &msg, const char *expectation);
+    bool buildMergedRow(const VX4Message &readAnswer);
+    void abortFirmwareUpdateIfFailing();
     // Device status
     void resetDeviceInfo();
     void decodeAnswer(const VX4Message &msg);
@@ -120,6 +148,12 @@ private:
     VX4App m_app = UnknownApp;
     VX4Mode m_mode = UnknownMode;
     bool pollingEnabled = false;
+    int firmwareUpdateState = AwaitAppQuery;
+    int firmwareRowIndex = 0;
+    QList<ProgramMemoryRow> firmwareRows;
+    int firmwareFailureCount = 0;
+    ProgramMemoryRow mergedRow { 64 };
+    bool firmwareUpdateRunning = false;
     quint8 firmwareMajorVersion = 255;
     quint8 firmwareMinorVersion = 0;
     QList<VX4Message> messageQueue;

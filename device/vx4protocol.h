@@ -63,5 +63,8 @@ constexpr int ProgramRowBytes = 2 * ProgramRowWords; ///< payload bytes of a REA
 constexpr int EepromBootFlagAddress = 0; ///< EEPROM byte that marks a valid application
 constexpr quint8 EepromBootFlagInvalid = 0xFF; ///< written before the program memory is changed
 constexpr quint8 EepromBootFlagValid = 0xA5; ///< written after the last row: start the app
+constexpr int BootloaderStartMs = 500; ///< wait after APP CHANGE before asking for the bootloader
+constexpr quint8 WriteConfirmed = 1; ///< status byte of a WRITE PROG MEM answer: row written
+constexpr int MaxFirmwareFailures = 3; ///< failures in one download state before it is aborted
 
 } // namespace VX4Protocol

@@ -17,6 +17,7 @@
 
 namespace {
 constexpr int BitsPerByte = 10; ///< start bit, 8 data bits, stop bit
+constexpr qint64 SpinLimitNs = 2000000; ///< waits shorter than this are spun, not timed
 
 qint64 nowNs()
 {
@@ -67,7 +68,8 @@ bool PtyEndpoint::open(QString *error)
     connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::onMasterReadable);
     m_paceTimer = new QTimer(this);
     m_paceTimer->setSingleShot(true);
-    connect(m_paceTimer, &QTimer::timeout, this, &PtyEndpoint::flushOutput);
+    m_paceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_paceTimer, &QTimer::timeout, this, &PtyEndpoint::schedule);
     return true;
 }
 
@@ -105,11 +107,10 @@ void PtyEndpoint::onMasterReadable()
             continue;
         }
         // The bytes reach the sender when their last bit would have crossed the line.
-        const qint64 lineNs = qint64(n) * BitsPerByte * 1000000000LL / m_pacingBaud;
-        const int delayMs = int((lineNs + 999999) / 1000000);
-        QTimer::singleShot(delayMs, Qt::PreciseTimer, m_sender,
-                           [sender = m_sender, bytes]() { sender->receive(bytes); });
+        m_inLineFreeAtNs = qMax(nowNs(), m_inLineFreeAtNs) + lineTimeNs(bytes.size());
+        m_incoming.append({ m_inLineFreeAtNs, bytes });
     }
+    schedule();
 }
 
 void PtyEndpoint::queueOutput(const QByteArray &bytes)
@@ -118,29 +119,67 @@ void PtyEndpoint::queueOutput(const QByteArray &bytes)
         return;
     qint64 due = 0;
     if (m_pacingBaud > 0) {
-        const qint64 start = qMax(nowNs(), m_lineFreeAtNs);
-        m_lineFreeAtNs = start + qint64(bytes.size()) * BitsPerByte * 1000000000LL / m_pacingBaud;
+        // An answer starts on the line when its request has arrived, not when we got round to it.
+        const qint64 ready = m_deliveringDueNs > 0 ? m_deliveringDueNs : nowNs();
+        m_lineFreeAtNs = qMax(ready, m_lineFreeAtNs) + lineTimeNs(bytes.size());
         due = m_lineFreeAtNs;
     }
     m_scheduled.append({ due, bytes });
-    flushOutput();
+    schedule();
 }
 
-void PtyEndpoint::flushOutput()
+qint64 PtyEndpoint::lineTimeNs(qsizetype bytes) const
 {
-    // Chunks go out when their last byte would have crossed the line.
+    return qint64(bytes) * BitsPerByte * 1000000000LL / m_pacingBaud;
+}
+
+void PtyEndpoint::schedule()
+{
+    // Deliver what is due; wait for the rest with a timer that wakes a little early and then
+    // spins to the exact moment, as millisecond timers alone would add up to a late line.
+    for (;;) {
+        qint64 next = -1;
+        if (!m_incoming.isEmpty())
+            next = m_incoming.first().first;
+        if (!m_scheduled.isEmpty() && (next < 0 || m_scheduled.first().first < next))
+            next = m_scheduled.first().first;
+        if (next < 0)
+            break;
+        const qint64 wait = next - nowNs();
+        if (wait > SpinLimitNs) {
+            m_paceTimer->start(int((wait - SpinLimitNs) / 1000000));
+            break;
+        }
+        while (nowNs() < next) { }
+        deliverDue();
+    }
+    writePending();
+}
+
+void PtyEndpoint::deliverDue()
+{
     const qint64 now = nowNs();
+    while (!m_incoming.isEmpty() && m_incoming.first().first <= now) {
+        const auto [due, bytes] = m_incoming.takeFirst();
+        m_deliveringDueNs = due;
+        m_sender->receive(bytes);
+        m_deliveringDueNs = 0;
+    }
     while (!m_scheduled.isEmpty() && m_scheduled.first().first <= now)
         m_pending.append(m_scheduled.takeFirst().second);
-    if (!m_pending.isEmpty()) {
-        const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
-        if (n > 0) {
-            m_bytesOut += quint64(n);
-            m_pending.remove(0, n);
-        }
+    writePending();
+}
+
+void PtyEndpoint::writePending()
+{
+    if (m_pending.isEmpty())
+        return;
+    const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+    if (n > 0) {
+        m_bytesOut += quint64(n);
+        m_pending.remove(0, n);
     }
-    if (!m_pending.isEmpty())
+    // The pty's buffer is full: try again shortly.
+    if (!m_pending.isEmpty() && !m_paceTimer->isActive())
         m_paceTimer->start(1);
-    else if (!m_scheduled.isEmpty())
-        m_paceTimer->start(int((m_scheduled.first().first - now + 999999) / 1000000));
 }

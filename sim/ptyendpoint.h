@@ -32,7 +32,10 @@ public:
 private:
     void onMasterReadable();
     void queueOutput(const QByteArray &bytes);
-    void flushOutput();
+    qint64 lineTimeNs(qsizetype bytes) const;
+    void schedule();
+    void deliverDue();
+    void writePending();
 
     SimulatedSender *m_sender;
     int m_master = -1;
@@ -42,7 +45,10 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QTimer *m_paceTimer = nullptr;
     QByteArray m_pending; ///< due but not yet taken by the pty
-    QList<QPair<qint64, QByteArray>> m_scheduled; ///< (due time in ns, bytes)
+    QList<QPair<qint64, QByteArray>> m_scheduled; ///< to the PC: (due time in ns, bytes)
+    QList<QPair<qint64, QByteArray>> m_incoming; ///< to the sender: (due time in ns, bytes)
+    qint64 m_inLineFreeAtNs = 0;
+    qint64 m_deliveringDueNs = 0; ///< due time of the request being handed to the sender
     int m_pacingBaud = 0;
     qint64 m_lineFreeAtNs = 0;
     quint64 m_bytesIn = 0;

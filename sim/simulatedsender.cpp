@@ -317,6 +317,10 @@ void SimulatedSender::answer(quint8 command, const QByteArray &payload)
         --m_dropAnswers;
         return;
     }
+    if (m_dropAnswersTo.value(command) > 0) {
+        --m_dropAnswersTo[command];
+        return;
+    }
     QByteArray frame = VX4Message::buildFrame(AnswerMarker, quint8(FrameOverhead + payload.size()),
                                               command, payload);
     if (m_corruptNextCrc) {

@@ -72,6 +72,8 @@ public:
     void setSilent(bool silent) { m_silent = silent; }
     bool isSilent() const { return m_silent; }
     void dropNextAnswers(int count) { m_dropAnswers = count; }
+    /// Drops the next `count` answers to `command` only.
+    void dropAnswersTo(quint8 command, int count) { m_dropAnswersTo[command] = count; }
     void corruptNextCrc() { m_corruptNextCrc = true; }
     void injectGarbage(const QByteArray &bytes);
     /// Answers leave this many ms after their request (0: at once).
@@ -123,6 +125,7 @@ private:
 
     bool m_silent = false;
     int m_dropAnswers = 0;
+    QMap<quint8, int> m_dropAnswersTo;
     bool m_corruptNextCrc = false;
     int m_answerDelayMs = 0;
     int m_failWrites = 0;
