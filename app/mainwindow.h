@@ -8,7 +8,10 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
+
 class DebugDialog;
+class QProgressDialog;
 class VX4Interface;
 struct MainWindowForm;
 
@@ -31,6 +34,13 @@ public:
     DebugDialog *debugOutputWindow() const { return debugWindow; }
     /// Line parameters for the next Open.
     const PortSettings &nextPortSettings() const { return portSettings; }
+    /// Asks for a file to open: (parent, caption, start path, filter) -> chosen path or empty.
+    using FileChooser
+        = std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
+    /// Replaces the file dialog, e.g. for tests; the default is QFileDialog::getOpenFileName.
+    void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
+    /// The download's progress dialog; null before the first download and after an abort.
+    QProgressDialog *firmwareProgressDialog() const { return progressDialog; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -39,6 +49,9 @@ private slots:
     void onUIActionAboutDialog();
     void onUIViewDebugOutputClicked(bool enabled);
     void onUIAppChangeButtonClicked();
+    void onUICalibrateButtonClicked();
+    void onUIFirmwareUpdateButtonClicked();
+    void onUIProgressDialogCanceled();
     void onUIDebugOutputDestroyed();
     void onUIModeChangeButtonClicked();
     void onUISerialPortConfigButtonClicked();
@@ -50,6 +63,7 @@ private slots:
     void onVX4CalDateTimeChanged(const QDateTime &dt);
     void onVX4Connected();
     void onVX4Disconnected();
+    void onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg);
     void onVX4FirmwareVersionChanged(quint8 major, quint8 minor);
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
@@ -63,12 +77,15 @@ private:
     void scanSerialPorts();
     void openSerialPort();
     void closeSerialPort();
+    void refuseFirmwareImage(const QString &reason);
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;
     QList<SerialPortEntry> ports;
     PortSettings portSettings;
     VX4Interface *pressureSender = nullptr;
+    QProgressDialog *progressDialog = nullptr;
+    FileChooser chooseFile;
     /// The whole PSI the display stands for; it also holds a reading too wide for the display.
     int displayedPsi = 0;
 };

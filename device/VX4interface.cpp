@@ -299,6 +299,10 @@ void VX4Interface::enqueueMessage(const VX4Message &msg)
 
 void VX4Interface::sendNextMessage()
 {
+    if (messageQueue.isEmpty() && firmwareUpdatePending) {
+        beginFirmwareUpdate();
+        return;
+    }
     if (messageQueue.isEmpty() || messageQueue.first().sent)
         return;
     sendMessage(messageQueue.first());
@@ -627,13 +631,27 @@ bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows)
     firmwareUpdateState = AwaitAppQuery;
     firmwareUpdateRunning = true;
     emit vx4FirmwareUpdateStarted();
+    // Answers carry no identifier: a request still on the line would have its answer taken for
+    // the download's own application query, so the download waits until the line is free.
+    if (messageQueue.isEmpty()) {
+        beginFirmwareUpdate();
+    } else {
+        LOG << "Firmware update waits for the requests already queued.";
+        firmwareUpdatePending = true;
+    }
+    return true;
+}
+
+void VX4Interface::beginFirmwareUpdate()
+{
+    firmwareUpdatePending = false;
     bindPair(Pair::FirmwareUpdate);
     queryApp();
-    return true;
 }
 
 void VX4Interface::finishFirmwareUpdate()
 {
+    firmwareUpdatePending = false;
     firmwareRowIndex = 0;
     firmwareUpdateState = AwaitAppQuery;
     firmwareUpdateRunning = false;
@@ -670,10 +688,12 @@ void VX4Interface::firmwareUpdateMsgHandler(const VX4Message &msg)
     const quint8 c = msg.command;
     const quint8 p = msg.payload.isEmpty() ? 0 : quint8(msg.payload.at(0));
 
-    // Once the bootloader is confirmed, answers to the application queries still under way (the
-    // connecting sequence's own and the delayed one) are no failure: counting them would re-send
-    // the state's request and have every later row read and written twice.
-    if (c == AppQuery && firmwareUpdateState >= AwaitEepromWrite) {
+    // Answers to application queries that no state awaits (a poll on the wire when the download
+    // started, the connecting sequence's own, the delayed one once the bootloader answered) are
+    // no failure: counting them would re-send the state's request, toggling the application
+    // twice or having every later row read and written twice.
+    if (c == AppQuery && firmwareUpdateState != AwaitAppQuery
+        && firmwareUpdateState != AwaitBootloader) {
         LOG << "Ignoring a late application query answer.";
         return;
     }

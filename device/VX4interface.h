@@ -135,6 +135,7 @@ private:
     void finishConnecting(VX4App finishedApp);
     // Firmware download
     void logUnexpected(const VX4Message &msg, const char *expectation);
+    void beginFirmwareUpdate();
     bool buildMergedRow(const VX4Message &readAnswer);
     void abortFirmwareUpdateIfFailing();
     // Device status
@@ -154,6 +155,7 @@ private:
     int firmwareFailureCount = 0;
     ProgramMemoryRow mergedRow { 64 };
     bool firmwareUpdateRunning = false;
+    bool firmwareUpdatePending = false; ///< started, waiting for the line to be free
     quint8 firmwareMajorVersion = 255;
     quint8 firmwareMinorVersion = 0;
     QList<VX4Message> messageQueue;

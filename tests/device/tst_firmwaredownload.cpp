@@ -47,6 +47,7 @@ private slots:
     void download_mergesImageIntoMemoryAndRestarts_data();
     void download_mergesImageIntoMemoryAndRestarts();
     void delayedApplicationQuery_doesNotRepeatRows();
+    void requestOnTheLineAtStart_isNotTakenForTheDownloads();
     void unconfirmedWrites_abortAfterFourFailures();
     void unknownApplication_abortsOnFourthAnswer_data();
     void unknownApplication_abortsOnFourthAnswer();
@@ -174,6 +175,23 @@ void TestFirmwareDownload::delayedApplicationQuery_doesNotRepeatRows()
     QCOMPARE(commands.count(WriteProgMem), 20);
     QVERIFY(log->contains(QStringLiteral("Ignoring a late application query answer.")));
     QCOMPARE(log->texts().filter(QStringLiteral("Was expecting")).size(), 0);
+}
+
+void TestFirmwareDownload::requestOnTheLineAtStart_isNotTakenForTheDownloads()
+{
+    // A poll still on the line when the technician starts: the download waits for its answer.
+    QVERIFY(connectTo(PressureSendingApp));
+    link->sender.setAnswerDelay(20);
+    link->engine->queryApp();
+    link->sender.clearRequests();
+    QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
+    QVERIFY(link->engine->startFirmwareUpdate({ imageRow(0x40, 0x4321, 0, 63) }));
+    QVERIFY(
+        log->contains(QStringLiteral("Firmware update waits for the requests already queued.")));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    QCOMPARE(link->sender.requestCommands().count(AppChange), 1);
+    QCOMPARE(link->sender.programWord(0x40), quint16(0x4321));
 }
 
 void TestFirmwareDownload::unconfirmedWrites_abortAfterFourFailures()
