@@ -59,9 +59,6 @@ void checkGoodFrame(const QByteArray &frame, char marker, Outcome &outcome)
     const double volts = VX4Interface::adCountsToVolts(msg);
     if (!std::isfinite(volts) || std::abs(volts) > 3.001)
         fail(outcome, QStringLiteral("A/D volts %1 from ").arg(volts) + hex(frame));
-    const int pressure = VX4Decode::pressure(msg.payload);
-    if (pressure < -32768 || pressure > 32767)
-        fail(outcome, QStringLiteral("pressure %1 from ").arg(pressure) + hex(frame));
     if (VX4Decode::app(msg.payload) > UnknownApp || VX4Decode::mode(msg.payload) > UnknownMode)
         fail(outcome, QStringLiteral("application or mode out of range from ") + hex(frame));
     const QDateTime calDate = VX4Decode::calDateTime(msg.payload);
@@ -72,6 +69,7 @@ void checkGoodFrame(const QByteArray &frame, char marker, Outcome &outcome)
     VX4Decode::firmwareVersion(msg.payload, major, minor);
     VX4Decode::serialNumber(msg.payload);
     VX4Decode::adOffset(msg.payload);
+    VX4Decode::pressure(msg.payload);
     VX4Message::commandName(msg.command);
 }
 

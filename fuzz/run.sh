@@ -15,6 +15,8 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_receivepath fuzz_intelhex fuzz_package)
 
 out=build-fuzz
+# A smaller quarantine than AddressSanitizer's 256 MB keeps long runs modest on a shared machine.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
 mkdir -p "$out/logs"
 echo "Building ${targets[*]} in $out/ ..."
 if ! { CC=clang CXX=clang++ cmake -S . -B "$out" -DFUZZ=ON &&
