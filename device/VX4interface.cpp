@@ -263,6 +263,11 @@ void VX4Interface::processReceiveBuffer()
 
         if (msg.command == PressureMsg) {
             emit vx4PressureMsgRdy(VX4Decode::pressure(msg.payload), msg);
+            // A streaming sender keeps the line busy, so no idle poll would ever find it again.
+            if (state == Disconnected && messageQueue.isEmpty()) {
+                LOG << "Pressure message while disconnected - reconnecting.";
+                startConnecting();
+            }
         } else if (messageQueue.isEmpty()) {
             LOG << "Unsolicited response:" << msg.toString();
             if (state != Connected)
@@ -445,11 +450,13 @@ void VX4Interface::pollForConnectionChange(bool poll)
 {
     pollingEnabled = poll;
     if (poll) {
+        // The watchdog is armed even behind queued requests (a mode switch is always queued
+        // when polling is switched back on); it polls once the line has gone idle.
+        connect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout,
+                Qt::UniqueConnection);
         if (!messageQueue.isEmpty())
             return;
         queryApp();
-        connect(pollingTimer, &QTimer::timeout, this, &VX4Interface::onPollingTimerTimeout,
-                Qt::UniqueConnection);
     } else {
         LOG << "Polling stopped.";
         pollingTimer->stop();

@@ -42,6 +42,11 @@ SimulatedSender::SimulatedSender(QObject *parent)
 {
     m_eeprom.insert(EepromBootFlagAddress, EepromBootFlagValid);
     connect(m_streamTimer, &QTimer::timeout, this, &SimulatedSender::sendPressureFrame);
+    m_delayTimer = new QTimer(this);
+    m_delayTimer->setSingleShot(true);
+    m_delayTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_delayTimer, &QTimer::timeout, this, &SimulatedSender::sendDelayedAnswers);
+    m_clock.start();
     updateStreaming();
 }
 
@@ -327,10 +332,24 @@ void SimulatedSender::answer(quint8 command, const QByteArray &payload)
         m_corruptNextCrc = false;
         frame[frame.size() - 3] = char(frame.at(frame.size() - 3) ^ 0x5A);
     }
-    if (m_answerDelayMs > 0)
-        QTimer::singleShot(m_answerDelayMs, this, [this, frame]() { emit transmit(frame); });
-    else
+    if (m_answerDelayMs <= 0 && m_delayed.isEmpty()) {
         emit transmit(frame);
+        return;
+    }
+    // A sender answers in order: a later answer never overtakes a delayed one.
+    const qint64 due = qMax(m_clock.elapsed() + m_answerDelayMs,
+                            m_delayed.isEmpty() ? 0 : m_delayed.last().first);
+    m_delayed.append({due, frame});
+    if (!m_delayTimer->isActive())
+        m_delayTimer->start(int(qMax<qint64>(0, m_delayed.first().first - m_clock.elapsed())));
+}
+
+void SimulatedSender::sendDelayedAnswers()
+{
+    while (!m_delayed.isEmpty() && m_delayed.first().first <= m_clock.elapsed())
+        emit transmit(m_delayed.takeFirst().second);
+    if (!m_delayed.isEmpty())
+        m_delayTimer->start(int(qMax<qint64>(0, m_delayed.first().first - m_clock.elapsed())));
 }
 
 void SimulatedSender::sendPressureFrame()

@@ -3,6 +3,7 @@
 #include "VX4message.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -102,6 +103,7 @@ private:
     void answer(quint8 command, const QByteArray &payload);
     void sendFrame(QByteArray frame);
     void sendPressureFrame();
+    void sendDelayedAnswers();
     void updateStreaming();
     void saveCalibration();
     double calibratedReading() const;
@@ -133,5 +135,8 @@ private:
     QByteArray m_inBuffer;
     QList<VX4Message> m_requests;
     QTimer *m_streamTimer = nullptr;
+    QTimer *m_delayTimer = nullptr;
+    QElapsedTimer m_clock;
+    QList<QPair<qint64, QByteArray>> m_delayed; ///< (due in ms on m_clock, frame)
     int m_streamIntervalMs = 50;
 };

@@ -21,6 +21,7 @@ private slots:
     void connectingSequence_requestsAndSignalsInOrder();
     void silentSender_fastQueriesThenSlowOnesWithoutSignals();
     void cablePull_disconnectsThenReconnectsWhenAnswersReturn();
+    void streamingResumesRightAfterDisconnection_reconnects();
     void changeApp_sendsChangeBeforeFastQuery();
     void close_emitsDisconnectedEvenWhileConnecting();
     void calibrationMode_pollsAfterEachIdleSpell();
@@ -166,6 +167,26 @@ void TestConnection::cablePull_disconnectsThenReconnectsWhenAnswersReturn()
              (QStringList { "app 1", "firmware 1.0", "serial 77", "caldate invalid", "mode 0",
                             "offset 0", "connected", "app 1" }));
     QCOMPARE(link.engine->serialNumber(), quint16(77));
+}
+
+void TestConnection::streamingResumesRightAfterDisconnection_reconnects()
+{
+    // The sender comes back before the next idle poll: its pressure frames keep the line busy,
+    // so they themselves must lead back to the sender.
+    LogCapture log;
+    SimLink link;
+    QVERIFY(link.connectEngine());
+    // Back 100 ms after the disconnection: the last poll went unheard and the next is not due.
+    connect(link.engine.get(), &VX4Interface::vx4DisconnectedSignal, this, [&link] {
+        QTimer::singleShot(100, &link.sender, [&link] { link.sender.setSilent(false); });
+    });
+    QSignalSpy disconnected(link.engine.get(), &VX4Interface::vx4DisconnectedSignal);
+    link.sender.setSilent(true);
+    QVERIFY(disconnected.wait(5000));
+    QVERIFY(!link.engine->isConnected());
+    QSignalSpy connected(link.engine.get(), &VX4Interface::vx4ConnectedSignal);
+    QVERIFY(connected.wait(3000));
+    QVERIFY(log.contains(QStringLiteral("Pressure message while disconnected - reconnecting.")));
 }
 
 void TestConnection::changeApp_sendsChangeBeforeFastQuery()

@@ -1,0 +1,46 @@
+#include "appidentity.h"
+
+#include <QCoreApplication>
+
+// Outside any namespace: the resource initialiser is declared globally.
+static void initImageResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace AppIdentity {
+
+QString organisationName()
+{
+    return QStringLiteral("Ostrand Manufacturing, Inc.");
+}
+
+QString organisationDomain()
+{
+    return QStringLiteral("ostrand-mfg.example");
+}
+
+QString applicationName()
+{
+    return QStringLiteral("Orvelle\u00AE 5 Firmware & Calibration Utility");
+}
+
+QString applicationVersion()
+{
+    return QStringLiteral("1.0.6");
+}
+
+void apply()
+{
+    QCoreApplication::setOrganizationName(organisationName());
+    QCoreApplication::setOrganizationDomain(organisationDomain());
+    QCoreApplication::setApplicationName(applicationName());
+    QCoreApplication::setApplicationVersion(applicationVersion());
+}
+
+void registerImages()
+{
+    initImageResources();
+}
+
+} // namespace AppIdentity

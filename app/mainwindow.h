@@ -1,0 +1,74 @@
+#pragma once
+
+#include "VX4message.h"
+#include "portsettings.h"
+#include "serialportlist.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QStringList>
+
+class DebugDialog;
+class VX4Interface;
+struct MainWindowForm;
+
+/// The program's one top-level window and the owner of the connection to the sender: port
+/// choice, open and close, the sender's values and live pressure, and the service actions.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    /// Reads the switches from the application's arguments.
+    explicit MainWindow(QWidget *parent = nullptr);
+    /// Reads the switches from `arguments`; every element is compared, the first included.
+    explicit MainWindow(const QStringList &arguments, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    MainWindowForm *form() const { return ui; }
+    /// The sender of the open port; null while no port is open.
+    VX4Interface *pressureSenderInterface() const { return pressureSender; }
+    DebugDialog *debugOutputWindow() const { return debugWindow; }
+    /// Line parameters for the next Open.
+    const PortSettings &nextPortSettings() const { return portSettings; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void onUIActionAboutDialog();
+    void onUIViewDebugOutputClicked(bool enabled);
+    void onUIAppChangeButtonClicked();
+    void onUIDebugOutputDestroyed();
+    void onUIModeChangeButtonClicked();
+    void onUISerialPortConfigButtonClicked();
+    void onUISerialPortOpenCloseButtonClicked(bool checked);
+    void onUISetVX4SerialNumberButtonClicked();
+    void onUIZeroPressureButtonClicked();
+    void onVX4ADOffsetChanged(qint16 offset);
+    void onVX4AppChanged(VX4App app);
+    void onVX4CalDateTimeChanged(const QDateTime &dt);
+    void onVX4Connected();
+    void onVX4Disconnected();
+    void onVX4FirmwareVersionChanged(quint8 major, quint8 minor);
+    void onVX4ModeChanged(VX4Mode mode);
+    void onVX4PressureMsg(int pressure, const VX4Message &msg);
+    void onVX4SerialNumberChanged(quint16 sn);
+
+private:
+    void applySwitches(const QStringList &arguments);
+    void connectSenderSignals(bool connect);
+    void clearDeviceFields();
+    void showPressure(int psi);
+    void scanSerialPorts();
+    void openSerialPort();
+    void closeSerialPort();
+
+    MainWindowForm *ui = nullptr;
+    DebugDialog *debugWindow = nullptr;
+    QList<SerialPortEntry> ports;
+    PortSettings portSettings;
+    VX4Interface *pressureSender = nullptr;
+    /// The whole PSI the display stands for; it also holds a reading too wide for the display.
+    int displayedPsi = 0;
+};

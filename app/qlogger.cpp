@@ -1,0 +1,43 @@
+#include "qlogger.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+
+namespace {
+QtMessageHandler previousHandler = nullptr;
+bool installed = false;
+} // namespace
+
+QLogger *QLogger::instance()
+{
+    static QLogger *logger = new QLogger;
+    return logger;
+}
+
+void QLogger::install()
+{
+    if (installed)
+        return;
+    installed = true;
+    previousHandler = qInstallMessageHandler(&messageHandler);
+}
+
+QString QLogger::formatLine(const QDateTime &stamp, const QString &message)
+{
+    // The two-argument arg() substitutes both at once: a '%' inside the message stays as it is.
+    return QStringLiteral("%1 %2").arg(stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                                       message);
+}
+
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QString line = QLogger::formatLine(QDateTime::currentDateTime(), message);
+    emit QLogger::instance()->msgReady(line);
+    if (previousHandler) {
+        previousHandler(type, context, line);
+    } else {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+        std::fflush(stderr);
+    }
+}

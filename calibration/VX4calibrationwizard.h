@@ -1,0 +1,54 @@
+#pragma once
+
+#include "VX4message.h"
+
+#include <QWizard>
+
+#include <array>
+
+class AbstractCalPage;
+class AsFoundPage;
+class CalibrationPage;
+class CalSumPage;
+class IntroPage;
+class VerificationPage;
+class VX4Interface;
+
+/// The modal calibration run for one sender: intro, as-found, calibration and verification
+/// passes at five set points, and the certificate. Routes the engine's signals to the current
+/// capture page and keeps the sender in the mode each pass needs.
+class CalibrationWizard : public QWizard
+{
+    Q_OBJECT
+
+public:
+    static constexpr int Cancelled = -1; ///< exec() result: the user cancelled or closed it
+    static constexpr int SenderLost = -2; ///< exec() result: the sender stopped answering
+
+    CalibrationWizard(QWidget *parent, VX4Interface *sender);
+
+    /// The box a technician sees when `sender` cannot be calibrated; true when it can.
+    static bool checkSender(QWidget *mainWindow, VX4Interface *sender);
+    /// The box shown after a wizard ended with SenderLost.
+    static void showSenderLostMessage();
+    /// Connects the sender's loss and answer signals to this wizard while it runs.
+    void attachSender(VX4Interface *sender);
+    void detachSender(VX4Interface *sender);
+
+    /// The capture page of `id` (1 to 15), or nullptr.
+    AbstractCalPage *capturePage(int id) const;
+    CalSumPage *summaryPage() const { return calSumPage; }
+
+public slots:
+    void onCurrentIdChanged(int id);
+    void onVX4DisconnectedSignal();
+    void onVX4ResponseRdy(const VX4Message &msg);
+    void reject() override;
+
+private:
+    IntroPage *introPage = nullptr;
+    std::array<AsFoundPage *, 5> asFoundPages {};
+    std::array<CalibrationPage *, 5> calibrationPages {};
+    std::array<VerificationPage *, 5> verificationPages {};
+    CalSumPage *calSumPage = nullptr;
+};

@@ -1,0 +1,76 @@
+#include "abstractcalpage.h"
+
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWizard>
+
+#define LOG                                                                                        \
+    qDebug() << "VX4calibrationwizard"                                                             \
+             << "@" << __LINE__ << ":"
+
+AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
+                                 const QString &title)
+    : QWizardPage(parent)
+    , setPointIndex(setPointIndex)
+    , setPointPsi(setPointPsi)
+{
+    const QPixmap logo(QStringLiteral(":/images/images/Orvelle_logo-vertical-150x288.png"));
+    setPixmap(QWizard::WatermarkPixmap, logo);
+    setPixmap(QWizard::BackgroundPixmap, logo);
+    setTitle(title);
+
+    auto *instructions = new QLabel(
+        tr("<h2>1. Set pressure to %1 PSI<br>2. Press the Capture button to measure and<br>record "
+           "the pressure.  You may press capture<br>as many times as needed; the last "
+           "capture<br>will be used.</h2>")
+            .arg(setPointPsi),
+        this);
+    statusLabel = new QLabel(this);
+    m_captureButton = new QPushButton(tr("&Capture"), this);
+    m_captureButton->setDefault(true);
+    connect(m_captureButton, &QPushButton::clicked, this, &AbstractCalPage::onCaptureButtonClicked);
+
+    auto *statusRow = new QHBoxLayout;
+    statusRow->addStretch();
+    statusRow->addWidget(statusLabel);
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(m_captureButton);
+
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(instructions);
+    layout->addStretch(1);
+    layout->addLayout(statusRow);
+    layout->addLayout(buttonRow);
+    setLayout(layout);
+}
+
+QString AbstractCalPage::statusText() const
+{
+    return statusLabel->text();
+}
+
+bool AbstractCalPage::isCurrent() const
+{
+    const QWizard *w = wizard();
+    return w && w->currentId() != -1 && w->currentId() == pageId;
+}
+
+bool AbstractCalPage::refuseWithoutReading(bool haveReading)
+{
+    if (haveReading)
+        return false;
+    // Without a reading from this page there is nothing true to record.
+    LOG << "No pressure reading received yet, capture refused.";
+    statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+    return true;
+}
+
+void AbstractCalPage::noteFirstReading()
+{
+    statusLabel->clear();
+}

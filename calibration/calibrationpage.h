@@ -1,0 +1,25 @@
+#pragma once
+
+#include "abstractcalpage.h"
+
+/// Calibration pass: tells the sender, in calibration mode, which set point is applied now; the
+/// sender takes its own measurement and the wizard moves on when it confirms.
+class CalibrationPage : public AbstractCalPage
+{
+    Q_OBJECT
+
+public:
+    using AbstractCalPage::AbstractCalPage;
+
+public slots:
+    void initializePage() override;
+    void cleanupPage() override;
+    bool isComplete() const override;
+    bool validatePage() override;
+    void onCaptureButtonClicked() override;
+    void onPressureMsgRdy(int pressure, const VX4Message &msg) override;
+    void onResponseRdy(const VX4Message &msg) override;
+
+private:
+    int pendingCaptures = 0; ///< CAPTURE PRESSURE requests this page sent and is waiting for
+};

@@ -1,0 +1,154 @@
+#include "intropage.h"
+
+#include "calibrationshared.h"
+
+#include <QDateTimeEdit>
+#include <QDebug>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QSettings>
+#include <QVBoxLayout>
+#include <QWizard>
+
+#define LOG                                                                                        \
+    qDebug() << "VX4calibrationwizard"                                                             \
+             << "@" << __LINE__ << ":"
+
+namespace {
+const QString Organisation = QStringLiteral("Ostrand");
+const QString Application = QStringLiteral("VX Lite Tarrow");
+const QString SettingsGroup = QStringLiteral("calsetup");
+constexpr int CalDateDaysBack = 365; ///< earliest date the date box allows, in days before today
+constexpr int CalDateDaysAhead = 7; ///< latest date the date box allows, in days after today
+} // namespace
+
+IntroPage::IntroPage(QWidget *wizard)
+    : QWizardPage(wizard)
+    , calWizard(wizard)
+{
+    QSettings settings(Organisation, Application);
+    settings.beginGroup(SettingsGroup);
+
+    setTitle(tr("Calibration Setup"));
+    setSubTitle(tr("This wizard will guide you through the process of calibrating a Ostrand "
+                   "Orvelle.  Calibration data will not be written until the end of the "
+                   "calibration portion.  You may exit the wizard at any time."));
+    setPixmap(QWizard::WatermarkPixmap,
+              QPixmap(QStringLiteral(":/images/images/Orvelle_logo-vertical-150x288")));
+
+    auto editWithSetting = [&](const char *key) {
+        return new QLineEdit(settings.value(QLatin1String(key), QString()).toString(), this);
+    };
+    firstNameEdit = editWithSetting("firstname");
+    lastNameEdit = editWithSetting("lastname");
+    companyEdit = editWithSetting("company");
+    serialNumberEdit = new QLineEdit(this);
+    serialNumberEdit->setReadOnly(true);
+    firmwareVersionEdit = new QLineEdit(this);
+    firmwareVersionEdit->setReadOnly(true);
+    calDateEdit = new QDateTimeEdit(QDateTime::currentDateTime(), this);
+    calDateEdit->setReadOnly(true);
+    calDateEdit->setMinimumDate(QDate::currentDate().addDays(-CalDateDaysBack));
+    calDateEdit->setMaximumDate(QDate::currentDate().addDays(CalDateDaysAhead));
+    calDateEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd hh:mm AP"));
+    calDateEdit->setCalendarPopup(true);
+    calibratorMakeModelEdit = editWithSetting("calMakeModel");
+    calibratorSerialNumberEdit = editWithSetting("calSerialNumber");
+    calibratorCertNumberEdit = editWithSetting("calCertNumber");
+    calibratorDueDateEdit = editWithSetting("calDueDate");
+
+    auto *form = new QFormLayout;
+    form->addRow(tr("&First Name"), firstNameEdit);
+    form->addRow(tr("&Last Name:"), lastNameEdit);
+    form->addRow(tr("&Company:"), companyEdit);
+    form->addRow(tr("Orvelle &Serial #:"), serialNumberEdit);
+    form->addRow(tr("Orvelle &Firmware Version:"), firmwareVersionEdit);
+    form->addRow(tr("Calibration &Date:"), calDateEdit);
+    form->addRow(tr("Pressure Calibrator M&ake & Model:"), calibratorMakeModelEdit);
+    form->addRow(tr("Pressure Calibrator Serial Number:"), calibratorSerialNumberEdit);
+    form->addRow(tr("Pressure Calibrator Certificate #:"), calibratorCertNumberEdit);
+    form->addRow(tr("Pressure Calibrator Due Date:"), calibratorDueDateEdit);
+
+    registerField(QStringLiteral("firstName"), firstNameEdit);
+    registerField(QStringLiteral("lastName"), lastNameEdit);
+    registerField(QStringLiteral("company"), companyEdit);
+    registerField(QStringLiteral("serialNumber"), serialNumberEdit);
+    registerField(QStringLiteral("firmwareVersion"), firmwareVersionEdit);
+    registerField(QStringLiteral("calDate"), calDateEdit, "dateTime");
+    registerField(QStringLiteral("calibratorMakeModel"), calibratorMakeModelEdit);
+    registerField(QStringLiteral("calibratorSerialNumber"), calibratorSerialNumberEdit);
+    registerField(QStringLiteral("calibratorCertNumber"), calibratorCertNumberEdit);
+    registerField(QStringLiteral("calibratorDueDate"), calibratorDueDateEdit);
+
+    const QList<QLineEdit *> edits { firstNameEdit,
+                                     lastNameEdit,
+                                     companyEdit,
+                                     serialNumberEdit,
+                                     firmwareVersionEdit,
+                                     calibratorMakeModelEdit,
+                                     calibratorSerialNumberEdit,
+                                     calibratorCertNumberEdit,
+                                     calibratorDueDateEdit };
+    for (QLineEdit *edit : edits)
+        connect(edit, &QLineEdit::textChanged, this, &QWizardPage::completeChanged);
+    connect(calDateEdit, &QDateTimeEdit::dateTimeChanged, this, &QWizardPage::completeChanged);
+
+    settings.endGroup();
+    auto *layout = new QVBoxLayout;
+    layout->addLayout(form);
+    setLayout(layout);
+}
+
+void IntroPage::initializePage()
+{
+    if (gPressureSender)
+        serialNumberEdit->setText(gPressureSender->serialNumberString());
+    gCalibrationDateTime = QDateTime::currentDateTime();
+    calDateEdit->setDateTime(gCalibrationDateTime);
+    if (gPressureSender)
+        firmwareVersionEdit->setText(gPressureSender->firmwareVersionString());
+}
+
+bool IntroPage::isComplete() const
+{
+    const QList<const QLineEdit *> required { firstNameEdit,
+                                              lastNameEdit,
+                                              companyEdit,
+                                              serialNumberEdit,
+                                              calibratorMakeModelEdit,
+                                              calibratorSerialNumberEdit,
+                                              calibratorCertNumberEdit,
+                                              calibratorDueDateEdit };
+    for (const QLineEdit *edit : required) {
+        if (edit->text().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+bool IntroPage::validatePage()
+{
+    LOG << "IntroPage::validatePage called.";
+    QSettings settings(Organisation, Application);
+    settings.beginGroup(SettingsGroup);
+    settings.setValue(QStringLiteral("firstname"), firstNameEdit->text());
+    settings.setValue(QStringLiteral("lastname"), lastNameEdit->text());
+    settings.setValue(QStringLiteral("company"), companyEdit->text());
+    settings.setValue(QStringLiteral("calMakeModel"), calibratorMakeModelEdit->text());
+    settings.setValue(QStringLiteral("calSerialNumber"), calibratorSerialNumberEdit->text());
+    settings.setValue(QStringLiteral("calCertNumber"), calibratorCertNumberEdit->text());
+    settings.setValue(QStringLiteral("calDueDate"), calibratorDueDateEdit->text());
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        LOG << "Could not store the calibration setup in" << settings.fileName();
+    return true;
+}
+
+int IntroPage::nextId() const
+{
+    if (gPressureSender && gPressureSender->mode() == CalibrationMode)
+        return CalPages::FirstCalibration;
+    return CalPages::FirstAsFound;
+}

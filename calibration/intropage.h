@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QWizardPage>
+
+class QDateTimeEdit;
+class QLineEdit;
+
+/// First page of the calibration wizard: who calibrates, with which reference calibrator, and
+/// which sender; the editable entries are remembered between runs.
+class IntroPage : public QWizardPage
+{
+    Q_OBJECT
+
+public:
+    explicit IntroPage(QWidget *wizard);
+
+    bool validatePage() override;
+    bool isComplete() const override;
+    int nextId() const override;
+
+public slots:
+    void initializePage() override;
+
+private:
+    QWidget *calWizard;
+    QLineEdit *firstNameEdit;
+    QLineEdit *lastNameEdit;
+    QLineEdit *companyEdit;
+    QLineEdit *serialNumberEdit;
+    QLineEdit *firmwareVersionEdit;
+    QDateTimeEdit *calDateEdit;
+    QLineEdit *calibratorMakeModelEdit;
+    QLineEdit *calibratorSerialNumberEdit;
+    QLineEdit *calibratorCertNumberEdit;
+    QLineEdit *calibratorDueDateEdit;
+};

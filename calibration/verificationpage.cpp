@@ -1,0 +1,90 @@
+#include "verificationpage.h"
+
+#include "calibrationshared.h"
+#include "vx4protocol.h"
+
+#include <QDebug>
+#include <QWizard>
+
+#define LOG                                                                                        \
+    qDebug() << "VX4calibrationwizard"                                                             \
+             << "@" << __LINE__ << ":"
+
+namespace {
+const char *const VoltageTexts[CalPages::SetPointCount]
+    = { "Voltage0 =", "Voltage1 =", "Voltage2 =", "Voltage3 =", "Voltage4 =" };
+}
+
+void VerificationPage::initializePage()
+{
+    LOG << "initializePage() called for" << title();
+    pendingRequests = 0;
+}
+
+bool VerificationPage::isComplete() const
+{
+    const bool complete = gCapturedPressures.contains(pageId);
+    LOG << ":isComplete() called for" << title();
+    LOG << "isComplete = " << (complete ? "true" : "false");
+    return complete;
+}
+
+bool VerificationPage::validatePage()
+{
+    LOG << "validatePage() called";
+    return true;
+}
+
+void VerificationPage::onCaptureButtonClicked()
+{
+    LOG << title() << "capture button clicked";
+    if (refuseWithoutReading(haveReading))
+        return;
+    gCapturedPressures.insert(pageId, qint16(lastPressure));
+    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
+    if (gPressureSender) {
+        ++pendingRequests;
+        gPressureSender->requestADCounts();
+    }
+}
+
+void VerificationPage::onPressureMsgRdy(int pressure, const VX4Message &)
+{
+    if (!isCurrent())
+        return;
+    LOG << "onPressureMsgRdy() called";
+    lastPressure = pressure;
+    if (!haveReading) {
+        haveReading = true;
+        noteFirstReading();
+    }
+}
+
+void VerificationPage::onResponseRdy(const VX4Message &msg)
+{
+    const int current = wizard() ? wizard()->currentId() : -1;
+    if (current == -1)
+        return;
+    if (current == pageId)
+        LOG << title() << "onResponseRdy() called";
+    if (msg.command != VX4Protocol::GetAdCounts) {
+        LOG << "Ignoring messsage" << msg.toString();
+        return;
+    }
+    // A repeated request sent from the page before is answered here too; its voltage belongs
+    // to that page, and moving on would skip this one.
+    if (pendingRequests == 0) {
+        LOG << "Ignoring an A/D counts answer this page did not ask for";
+        return;
+    }
+    pendingRequests = 0;
+    if (current >= CalPages::FirstVerification && current <= CalPages::LastVerification) {
+        const int k = current - CalPages::FirstVerification;
+        gVerificationVoltages[k] = VX4Interface::adCountsToVolts(msg);
+        LOG << VoltageTexts[k] << QStringLiteral("%1").arg(gVerificationVoltages[k], 0, 'f', 5);
+    } else {
+        LOG << "Not a valid page for saving voltages";
+    }
+    emit completeChanged();
+    wizard()->next();
+}
