@@ -48,6 +48,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
+    void receivePath_sameStreamInAnyChunks_data();
+    void receivePath_sameStreamInAnyChunks();
     void receivePath_keepsAtMostOneFrameAndDecodesSeeds_data();
     void receivePath_keepsAtMostOneFrameAndDecodesSeeds();
     void intelHex_parsesSeedsAndSurvivesTheRest_data();
@@ -68,6 +70,34 @@ void TestFuzzInputs::initTestCase()
 void TestFuzzInputs::cleanupTestCase()
 {
     qInstallMessageHandler(previousHandler);
+}
+
+void TestFuzzInputs::receivePath_sameStreamInAnyChunks_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("goodFrames");
+    QTest::addColumn<int>("pendingBytes");
+    // An answer, a request and the first 3 bytes of a 10-byte answer.
+    const QByteArray stream = QByteArray::fromHex("3c0800015e9b0d0a"
+                                                  "3e07008baf0d0a"
+                                                  "3c0a00");
+    QTest::newRow("one chunk") << QByteArray::fromHex("00ff") + stream << 2 << 3;
+    QTest::newRow("byte by byte") << QByteArray::fromHex("0000") + stream << 2 << 3;
+    QTest::newRow("1, 3, 7 after connecting") << QByteArray::fromHex("0a000206") + stream << 2 << 3;
+    QTest::newRow("8 sizes of 2") << QByteArray::fromHex("070101010101010101") + stream << 2 << 3;
+    QTest::newRow("request only") << QByteArray::fromHex("00ff3e07008baf0d0a") << 1 << 0;
+    QTest::newRow("sizes cut short") << QByteArray::fromHex("07") << 0 << 0;
+}
+
+void TestFuzzInputs::receivePath_sameStreamInAnyChunks()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, goodFrames);
+    QFETCH(int, pendingBytes);
+    const FuzzEntries::Outcome outcome = FuzzEntries::receivePath(input);
+    QCOMPARE(outcome.broken, QString());
+    QCOMPARE(outcome.goodFrames, goodFrames);
+    QCOMPARE(outcome.pendingBytes, qsizetype(pendingBytes));
 }
 
 void TestFuzzInputs::receivePath_keepsAtMostOneFrameAndDecodesSeeds_data()
