@@ -2,6 +2,7 @@
 # Installs what is missing, builds into build/ and runs every test.
 #   ./test.sh               the whole suite
 #   ./test.sh --sanitize    the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+# The normal run ends with a short smoke of each fuzz target (fuzz/run.sh, build-fuzz/).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,5 +17,12 @@ fi
 ./scripts/install-deps.sh
 cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
-cd "$build_dir"
-ctest --output-on-failure -j"$(nproc)" "$@"
+(cd "$build_dir" && ctest --output-on-failure -j"$(nproc)" "$@")
+
+[ "$build_dir" = build ] || exit 0
+fuzzer_lib="$(clang++ -print-resource-dir 2>/dev/null || true)/lib/linux/libclang_rt.fuzzer-$(uname -m).a"
+if command -v clang++ >/dev/null && [ -f "$fuzzer_lib" ]; then
+    fuzz/run.sh 5
+else
+    echo "Note: clang++ with libFuzzer is not installed, so the fuzz smoke was skipped."
+fi

@@ -6,6 +6,7 @@ packages=(
     build-essential cmake
     qt6-base-dev libqt6serialport6-dev libgl-dev
     poppler-utils binutils
+    clang libclang-rt-14-dev
 )
 [ "${1:-}" = "--gui" ] && packages+=(qt6-wayland)
 
