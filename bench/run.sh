@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints one table of the figures against their goals.
+#   bench/run.sh            full runs (a few minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+cmake -S . -B build >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null
+bin=build/bin
+export QT_QPA_PLATFORM=offscreen
+tmp=$(mktemp -d)
+export XDG_CONFIG_HOME=$tmp/config HOME=$tmp/home
+mkdir -p "$XDG_CONFIG_HOME" "$HOME"
+trap 'rm -rf "$tmp"' EXIT
+
+run() { echo "== $*" >&2; "$@" 2>/dev/null | tee -a "$tmp/out" >&2; }
+run $bin/bench_receivepath 20000
+run $bin/bench_hexparse
+run $bin/bench_download 1024
+run $bin/bench_startup 15
+run $bin/bench_idle 20
+run $bin/bench_streaming_memory
+run $bin/bench_certificate 10
+
+echo
+echo "| figure | goal | result |"
+echo "|---|---|---|"
+pick() { grep -h -E "$1" "$tmp/out" | head -1 | sed -E "$2"; }
+pick "us per frame" 's/.* ([0-9.]+) us per frame.*/| receive path CPU per frame, logging to a file | <= 20 us | \1 us |/'
+pick "parse \\+ words" 's/.*median of [0-9]+: ([0-9.]+ ms).*/| HEX parse + words + rows of 1 MB | < 200 ms | \1 |/'
+pick "ratio" 's/.*ratio ([0-9.]+).*/| download of 1024 rows at 115200 baud, time over the line limit | <= 1.05 | \1 |/'
+pick "exec to shown" 's/.*median ([0-9.]+ ms).*/| start-up to the shown main window, offscreen | < 300 ms | \1 |/'
+grep -h -E "idle connected" "$tmp/out" | sed -E 's/idle connected, ([a-z]+) mode.*= ([0-9.]+ %).*/| idle CPU while connected, \1 mode | < 1 % | \2 |/'
+pick "-> certificate" 's/.*median +([0-9.]+) ms.*/| last verification answer to the shown certificate | < 1 s | \1 ms |/'
+pick "-> PDF written" 's/.*median +([0-9.]+) ms.*/| last verification answer to the written PDF | < 1 s | \1 ms |/'
+echo "memory over an hour of streaming (see above): flat with the debug window closed; with it open it grows with the window's own text"
