@@ -47,7 +47,7 @@ bool runOnce(Figures &out)
         return false;
     CalibrationWizard wizard(nullptr, link.engine.get());
     wizard.attachSender(link.engine.get());
-    WizardDriver driver { link, wizard };
+    WizardDriver driver { link.sender, link.engine.get(), wizard };
     wizard.show();
     driver.fillIntro();
     if (!driver.click(QWizard::NextButton) || !driver.runPass(false) || !driver.runPass(true))

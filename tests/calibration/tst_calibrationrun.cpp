@@ -6,6 +6,7 @@
 #include "calsumpage.h"
 #include "logcapture.h"
 #include "modalanswer.h"
+#include "simlink.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
@@ -62,7 +63,8 @@ static void start(std::unique_ptr<SimLink> &link, std::unique_ptr<CalibrationWiz
     link->sender.clearRequests();
     wizard = std::make_unique<CalibrationWizard>(nullptr, link->engine.get());
     wizard->attachSender(link->engine.get());
-    driver = std::make_unique<WizardDriver>(WizardDriver { *link, *wizard });
+    driver = std::make_unique<WizardDriver>(
+        WizardDriver { link->sender, link->engine.get(), *wizard });
     wizard->show();
     driver->fillIntro();
 }
@@ -218,7 +220,7 @@ void TestCalibrationRun::silentSender_closesExecWithMinusTwo()
     QVERIFY(link->connectEngine());
     CalibrationWizard w(nullptr, link->engine.get());
     w.attachSender(link->engine.get());
-    WizardDriver d { *link, w };
+    WizardDriver d { link->sender, link->engine.get(), w };
     QTimer::singleShot(0, &w, [&] {
         d.fillIntro();
         d.click(QWizard::NextButton);

@@ -4,6 +4,7 @@
 #include "calibrationshared.h"
 #include "logcapture.h"
 #include "modalanswer.h"
+#include "simlink.h"
 #include "wizarddriver.h"
 
 #include <QAbstractButton>
@@ -41,7 +42,7 @@ void TestCalibrationWizard::emptySettings_nextOnlyWhenFilled_settingsWrittenOnNe
     SimLink link;
     QVERIFY(link.connectEngine());
     CalibrationWizard wizard(nullptr, link.engine.get());
-    WizardDriver driver { link, wizard };
+    WizardDriver driver { link.sender, link.engine.get(), wizard };
     wizard.show();
     QCOMPARE(wizard.pageIds().size(), 17);
     QCOMPARE(wizard.page(7)->title(), QStringLiteral("Calibration Page 2"));
@@ -79,7 +80,7 @@ void TestCalibrationWizard::storedSettings_prefill_andDateSurvivesBack()
     SimLink link;
     QVERIFY(link.connectEngine());
     CalibrationWizard wizard(nullptr, link.engine.get());
-    WizardDriver driver { link, wizard };
+    WizardDriver driver { link.sender, link.engine.get(), wizard };
     wizard.show();
     QCOMPARE(wizard.field("calibratorCertNumber").toString(),
              QStringLiteral("stored calCertNumber"));

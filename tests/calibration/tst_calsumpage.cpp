@@ -6,6 +6,7 @@
 #include "intropage.h"
 #include "logcapture.h"
 #include "modalanswer.h"
+#include "simlink.h"
 #include "wizarddriver.h"
 
 #include <QProcess>

@@ -30,13 +30,12 @@ bool WizardDriver::click(QWizard::WizardButton which)
 
 bool WizardDriver::hearReading(double psi)
 {
-    QSignalSpy readings(link.engine.get(), &VX4Interface::vx4PressureMsgRdy);
-    link.sender.setAppliedPressure(psi);
+    QSignalSpy readings(engine, &VX4Interface::vx4PressureMsgRdy);
+    sender.setAppliedPressure(psi);
     // The sender's reading may still change while a saved calibration is on its way to it.
     return QTest::qWaitFor(
         [&] {
-            return !readings.isEmpty()
-                && readings.constLast().at(0).toInt() == link.sender.reading();
+            return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
         },
         5000);
 }
@@ -57,7 +56,7 @@ bool WizardDriver::captureCalibration(double psi)
     AbstractCalPage *page = wizard.capturePage(id);
     if (!page)
         return false;
-    link.sender.setAppliedPressure(psi);
+    sender.setAppliedPressure(psi);
     page->captureButton()->click();
     return QTest::qWaitFor([&] { return wizard.currentId() != id; }, 5000);
 }

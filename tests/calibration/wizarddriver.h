@@ -1,7 +1,8 @@
 #pragma once
 
 #include "VX4calibrationwizard.h"
-#include "simlink.h"
+#include "VX4interface.h"
+#include "simulatedsender.h"
 
 #include <QTemporaryDir>
 
@@ -9,7 +10,8 @@
 /// page, applies pressures with the simulated reference calibrator and presses the buttons.
 struct WizardDriver
 {
-    SimLink &link;
+    SimulatedSender &sender;
+    VX4Interface *engine;
     CalibrationWizard &wizard;
 
     void fillIntro();
