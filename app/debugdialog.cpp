@@ -1,6 +1,7 @@
 #include "debugdialog.h"
 
 #include "appidentity.h"
+#include "qlogger.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -52,6 +53,12 @@ DebugDialog::DebugDialog(QWidget *parent)
     connect(m_clearButton, &QPushButton::clicked, outputView, &QPlainTextEdit::clear);
     connect(m_saveButton, &QPushButton::clicked, this, &DebugDialog::onSave);
     connect(m_fontButton, &QPushButton::clicked, this, &DebugDialog::onFontButtonClicked);
+}
+
+DebugDialog::~DebugDialog()
+{
+    // The window's end is itself logged: no line may reach it once it is being torn down.
+    disconnect(QLogger::instance(), nullptr, this, nullptr);
 }
 
 void DebugDialog::appendPlainText(const QString &text)

@@ -13,6 +13,7 @@ class DebugDialog : public QDialog
 
 public:
     explicit DebugDialog(QWidget *parent = nullptr);
+    ~DebugDialog() override;
 
     QPlainTextEdit *view() const { return outputView; }
     QPushButton *clearButton() const { return m_clearButton; }

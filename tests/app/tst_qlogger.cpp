@@ -1,4 +1,4 @@
-// The logging handler: the time-stamped "%1 %2" line, the same form for every level, order kept,
+// The logging handler: the time-stamped "%1 %2" line, the same form for every level,
 // a '%' passed on untouched, and the handler that was in force before still receiving each line.
 #include "logcapture.h"
 #include "qlogger.h"
@@ -23,7 +23,6 @@ private slots:
     void levels_shareOneForm();
     void percentSigns_passUnchanged_data();
     void percentSigns_passUnchanged();
-    void lines_keepTheirOrder();
 
 private:
     std::unique_ptr<LogCapture> previous; ///< the handler in force before QLogger
@@ -115,22 +114,6 @@ void TestQLogger::percentSigns_passUnchanged()
     const QString line = spy.at(0).at(0).toString();
     QCOMPARE(stampedLine.match(line).captured(2), text);
     QCOMPARE(previous->lines(), QStringList { line });
-}
-
-void TestQLogger::lines_keepTheirOrder()
-{
-    QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
-    for (int i = 0; i < 50; ++i)
-        qDebug() << i;
-    QCOMPARE(spy.size(), 50);
-    QDateTime last;
-    for (int i = 0; i < 50; ++i) {
-        const QString line = spy.at(i).at(0).toString();
-        QCOMPARE(stampedLine.match(line).captured(2), QString::number(i));
-        const QDateTime stamp = stampOf(line);
-        QVERIFY(!last.isValid() || stamp >= last);
-        last = stamp;
-    }
 }
 
 QTEST_GUILESS_MAIN(TestQLogger)

@@ -1,4 +1,4 @@
-// The serial port configuration dialog: its items and their mapping and log lines, the choice
+// The serial port configuration dialog: the mapping of its items and their log lines, the choice
 // reaching the next opened port, Cancel, and 1.5 stop bits refused where the system lacks them.
 #include "VX4interface.h"
 #include "logcapture.h"
@@ -18,7 +18,6 @@ class TestSerialPortConfig : public QObject
 private slots:
     void init();
 
-    void dialog_opensAtTheDefaults();
     void selection_mapsOntoPortSettings_data();
     void selection_mapsOntoPortSettings();
     void selection_logsEachTextInReadingOrder();
@@ -67,26 +66,6 @@ bool TestSerialPortConfig::openAndClose(SenderWindow &w)
         return false;
     w.ui()->serButton->click();
     return !w.engine();
-}
-
-void TestSerialPortConfig::dialog_opensAtTheDefaults()
-{
-    SerialPortConfigDialog dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Serial Port Configuration"));
-    QCOMPARE(dialog.size(), QSize(225, 175));
-    auto items = [](QComboBox *box) {
-        QStringList texts;
-        for (int i = 0; i < box->count(); ++i)
-            texts.append(box->itemText(i));
-        return texts;
-    };
-    QCOMPARE(items(dialog.baudRateBox()),
-             QString("1200 2400 4800 9600 19200 38400 57600 115200").split(' '));
-    QCOMPARE(items(dialog.dataBitsBox()), QString("5 6 7 8").split(' '));
-    QCOMPARE(items(dialog.parityBox()), QString("None Odd Even Mark Space").split(' '));
-    QCOMPARE(items(dialog.stopBitsBox()), QString("1 1.5 2").split(' '));
-    QCOMPARE(items(dialog.flowControlBox()), QString("Off|Hardware|Xon/Xoff").split('|'));
-    QCOMPARE(dialog.selectedPortSettings(), PortSettings());
 }
 
 void TestSerialPortConfig::selection_mapsOntoPortSettings_data()
