@@ -10,6 +10,7 @@
 #include "senderwindow.h"
 #include "vx4protocol.h"
 
+#include <QApplication>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -305,9 +306,20 @@ void TestFirmwareUpdate::failingDownload_warnsAndTheDialogOnlyCloses()
     w->sender.failNextWrites(100);
     const QString path = writePackage(makePackage(TwoRowHex));
     QString warning;
+    // The progress dialog is modal too: answer the first message box that shows over it.
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box->isVisible() && box->icon() == QMessageBox::Warning
+            && !box->button(QMessageBox::Cancel)) {
+            watcher.stop();
+            warning = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
     chooseFile(path, [&] {
         ModalAnswer::expect([&](QWidget *modal) {
-            ModalAnswer::pressButton(QMessageBox::Ok, &warning);
+            watcher.start(10);
             qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Ok)->click();
         });
     });
