@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Plants realistic one-line faults in the program, one at a time, and runs the suite against each:
+# a fault the suite lets through is a place the tests do not look. Slow (a build and a suite run per
+# fault), so it is run by hand, not in CI.
+#   scripts/mutate.sh                  every fault of scripts/mutations.txt against this checkout
+#   scripts/mutate.sh --tree DIR       against another source tree (e.g. an older checkout)
+#   scripts/mutate.sh --only a,b       only the named faults
+#   scripts/mutate.sh --list           print the faults and where each applies, build nothing
+# The table goes to standard output and to build-mutate/result.md.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+tree=$here
+only=""
+list=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --tree) tree=$(cd "$2" && pwd); shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    --list) list=1; shift ;;
+    *) echo "usage: $0 [--tree DIR] [--only ID,...] [--list]" >&2; exit 2 ;;
+    esac
+done
+
+mutations=$here/scripts/mutations.txt
+tool=$here/scripts/mutation.py
+work=$here/build-mutate
+src=$work/src
+mkdir -p "$work"
+
+# A copy of the tree, so a fault never lands in the checkout even if this script is interrupted.
+rm -rf "$src"
+mkdir -p "$src"
+(cd "$tree" && tar --exclude=./.git --exclude='./build*' -cf - .) | (cd "$src" && tar -xf -)
+
+if [ "$list" = 1 ]; then
+    python3 "$tool" list "$mutations" "$src" "$only"
+    exit 0
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$src" -B "$work/build" "${launcher[@]}" >/dev/null
+build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
+suite() { (cd "$work/build" && ctest -j"$(nproc)" --timeout 180 --stop-on-failure "$@" >"$work/ctest.log" 2>&1); }
+
+echo "Baseline: building and running the unchanged suite..." >&2
+build || { echo "The unchanged tree does not build; see $work/build.log" >&2; exit 1; }
+suite || { echo "The unchanged suite fails; see $work/ctest.log" >&2; exit 1; }
+
+result=$work/result.md
+{
+    echo "| fault | file | result | first failing test |"
+    echo "|---|---|---|---|"
+} | tee "$result"
+killed=0
+survived=0
+for id in $(python3 "$tool" ids "$mutations" "$only"); do
+    file=$(python3 "$tool" apply "$mutations" "$src" "$id") || {
+        echo "| $id | - | not found in this tree | |" | tee -a "$result"
+        continue
+    }
+    if ! build; then
+        outcome="does not build"
+        first=""
+    elif suite; then
+        outcome="**survived**"
+        first=""
+        survived=$((survived + 1))
+    else
+        outcome="killed"
+        first=$(grep -m1 -oE '[0-9]+ - [A-Za-z0-9_]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Child aborted|[A-Za-z ]+)\)' "$work/ctest.log" \
+                | sed -E 's/^[0-9]+ - //' || true)
+        [ -n "$first" ] || first=$(grep -m1 -E 'Failed|Timeout' "$work/ctest.log" | sed -E 's/ +/ /g' || true)
+        killed=$((killed + 1))
+    fi
+    python3 "$tool" restore "$src" "$file"
+    echo "| $id | $file | $outcome | $first |" | tee -a "$result"
+done
+build || true
+echo | tee -a "$result"
+echo "Killed $killed, survived $survived." | tee -a "$result"
