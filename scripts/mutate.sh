@@ -39,7 +39,7 @@ fi
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$src" -B "$work/build" "${launcher[@]}" >/dev/null
+cmake -S "$src" -B "$work/build" -DBENCHMARKS=OFF "${launcher[@]}" >/dev/null
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 suite() { (cd "$work/build" && ctest -j"$(nproc)" --timeout 180 --stop-on-failure "$@" >"$work/ctest.log" 2>&1); }
 
