@@ -216,7 +216,7 @@ Outcome receivePath(const QByteArray &input)
         return outcome;
     const QByteArray stream = input.mid(1 + sizes.size());
 
-    VX4ReceiveBuffer receiver(char(VX4Protocol::AnswerMarker));
+    VX4ReceiveBuffer receiver { char(VX4Protocol::AnswerMarker) };
     QByteArray answers;
     QByteArray requests;
     qsizetype at = 0;
