@@ -1,8 +1,11 @@
 #pragma once
 
 #include "VX4message.h"
+#include "firmwaredownload.h"
 #include "portsettings.h"
 #include "programmemoryrow.h"
+#include "receivebuffer.h"
+#include "vx4protocol.h"
 
 #include <QDateTime>
 #include <QList>
@@ -18,15 +21,6 @@ class VX4Interface : public QSerialPort
 
 public:
     enum ConnectionState { Connecting = 0, Connected = 1, Disconnected = 2 };
-    /// Steps of a firmware download, each waiting for one answer.
-    enum FirmwareUpdateState {
-        AwaitAppQuery = 0,
-        AwaitAppChange = 1,
-        AwaitBootloader = 2,
-        AwaitEepromWrite = 3,
-        AwaitRowRead = 4,
-        AwaitRowWrite = 5,
-    };
 
     VX4Interface(const QString &portName, const PortSettings &settings);
     ~VX4Interface() override;
@@ -73,12 +67,12 @@ public:
     /// when the port is closed, a download runs, or the rows are empty or malformed.
     bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows);
     void finishFirmwareUpdate();
-    bool isFirmwareUpdateRunning() const { return firmwareUpdateRunning; }
+    bool isFirmwareUpdateRunning() const { return download.isRunning(); }
 
     /// Bytes as read from the line: cut into frames and routed. The ready-read slot calls it.
     void receiveBytes(const QByteArray &bytes);
     /// Received bytes not yet cut into frames: at most one incomplete frame.
-    qsizetype pendingBytes() const { return receiveBuffer.size(); }
+    qsizetype pendingBytes() const { return receiver.size(); }
     /// Requests waiting or on the wire, head first.
     const QList<VX4Message> &queuedMessages() const { return messageQueue; }
 
@@ -118,7 +112,12 @@ private slots:
     void firmwareUpdateTimeoutHandler(const VX4Message &msg);
 
 private:
+    // The download drives the engine's requests and binds its own handler pair.
+    friend class FirmwareDownload;
+
     enum class Pair { Connecting, Connected, Disconnected, FirmwareUpdate };
+    struct HandlerPair;
+    static const HandlerPair &handlerPair(Pair pair);
 
     // Receive path
     void processReceiveBuffer();
@@ -133,29 +132,18 @@ private:
     void bindPair(Pair pair);
     void unbindPair(Pair pair);
     void finishConnecting(VX4App finishedApp);
-    // Firmware download
-    void logUnexpected(const VX4Message &msg, const char *expectation);
-    void beginFirmwareUpdate();
-    bool buildMergedRow(const VX4Message &readAnswer);
-    void abortFirmwareUpdateIfFailing();
     // Device status
     void resetDeviceInfo();
     void decodeAnswer(const VX4Message &msg);
 
-    QByteArray receiveBuffer;
+    VX4ReceiveBuffer receiver { char(VX4Protocol::AnswerMarker) };
     QDateTime m_calDateTime;
     quint16 connectingStep = 0;
     ConnectionState state = Disconnected;
     VX4App m_app = UnknownApp;
     VX4Mode m_mode = UnknownMode;
     bool pollingEnabled = false;
-    int firmwareUpdateState = AwaitAppQuery;
-    int firmwareRowIndex = 0;
-    QList<ProgramMemoryRow> firmwareRows;
-    int firmwareFailureCount = 0;
-    ProgramMemoryRow mergedRow { 64 };
-    bool firmwareUpdateRunning = false;
-    bool firmwareUpdatePending = false; ///< started, waiting for the line to be free
+    FirmwareDownload download { *this };
     quint8 firmwareMajorVersion = 255;
     quint8 firmwareMinorVersion = 0;
     QList<VX4Message> messageQueue;

@@ -1,11 +1,12 @@
 #include "fuzzentries.h"
 
-#include "VX4interface.h"
+#include "VX4message.h"
+#include "adstatus.h"
 #include "decoding.h"
 #include "firmwarepackage.h"
 #include "framing.h"
 #include "intelhex.h"
-#include "portsettings.h"
+#include "receivebuffer.h"
 #include "vx4protocol.h"
 
 #include <QCryptographicHash>
@@ -20,9 +21,6 @@ namespace {
 
 constexpr int MaxFrameBytes = 255; ///< the length byte's limit
 constexpr int ChunkCountMask = 0x07; ///< bits of byte 0: chunk sizes that follow, less one
-constexpr int ConnectFirstBit = 0x08; ///< bit of byte 0: start the connecting sequence first
-/// A port name no machine has, so the engine is never opened and sends nothing.
-const char NoPort[] = "/nonexistent/vx4-fuzz";
 
 void fail(Outcome &outcome, const QString &what)
 {
@@ -56,7 +54,7 @@ void checkGoodFrame(const QByteArray &frame, char marker, Outcome &outcome)
         && VX4Message::buildFrame(quint8(marker), msg.length, msg.command, msg.payload) != frame)
         fail(outcome, QStringLiteral("frame does not rebuild: ") + hex(frame));
 
-    const double volts = VX4Interface::adCountsToVolts(msg);
+    const double volts = VX4AdStatus::countsToVolts(msg.payload);
     if (!std::isfinite(volts) || std::abs(volts) > 3.001)
         fail(outcome, QStringLiteral("A/D volts %1 from ").arg(volts) + hex(frame));
     if (VX4Decode::app(msg.payload) > UnknownApp || VX4Decode::mode(msg.payload) > UnknownMode)
@@ -73,7 +71,7 @@ void checkGoodFrame(const QByteArray &frame, char marker, Outcome &outcome)
     VX4Message::commandName(msg.command);
 }
 
-// The engine's parsing loop on a buffer of its own, checking each step's promise.
+// The parsing loop on a buffer of its own, checking each step's promise.
 void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &outcome)
 {
     buffer.append(chunk);
@@ -218,26 +216,27 @@ Outcome receivePath(const QByteArray &input)
         return outcome;
     const QByteArray stream = input.mid(1 + sizes.size());
 
-    VX4Interface engine(QString::fromLatin1(NoPort), PortSettings());
-    if (control & ConnectFirstBit)
-        engine.startConnecting();
+    VX4ReceiveBuffer receiver { char(VX4Protocol::AnswerMarker) };
     QByteArray answers;
     QByteArray requests;
     qsizetype at = 0;
     for (qsizetype n = 0; at < stream.size() && outcome.broken.isEmpty(); ++n) {
         const QByteArray chunk = stream.mid(at, quint8(sizes.at(n % sizes.size())) + 1);
         at += chunk.size();
-        engine.receiveBytes(chunk);
+        // One pass per read, as the engine's receive path runs it.
+        receiver.append(chunk);
+        while (!VX4ReceiveBuffer::endsPass(receiver.next().step)) { }
         split(answers, char(VX4Protocol::AnswerMarker), chunk, outcome);
         split(requests, char(VX4Protocol::RequestMarker), chunk, outcome);
-        // The engine runs the same parser on the answer direction: it must keep the same bytes.
-        if (engine.pendingBytes() >= MaxFrameBytes || engine.pendingBytes() != answers.size())
+        // The engine's receive buffer runs the same parser on the answer direction: it must keep
+        // the same bytes.
+        if (receiver.size() >= MaxFrameBytes || receiver.bytes() != answers)
             fail(outcome,
-                 QStringLiteral("engine holds %1 bytes, the parser %2")
-                     .arg(engine.pendingBytes())
+                 QStringLiteral("receive buffer holds %1 bytes, the parser %2")
+                     .arg(receiver.size())
                      .arg(answers.size()));
     }
-    outcome.pendingBytes = engine.pendingBytes();
+    outcome.pendingBytes = receiver.size();
     return outcome;
 }
 

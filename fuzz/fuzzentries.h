@@ -11,15 +11,16 @@ struct Outcome
 {
     QString broken; ///< empty when every check held, else the first that failed
     int goodFrames = 0; ///< receive path: frames with a good CRC, cut with either marker
-    qsizetype pendingBytes = 0; ///< receive path: bytes the engine holds after the last chunk
+    qsizetype pendingBytes = 0; ///< receive path: bytes the receive buffer holds after the last
+                                ///< chunk
     bool accepted = false; ///< HEX: parsed (split at LF) and the image checked; package: the
                            ///< reader said Ok to the input as it is
 };
 
-/// Byte 0: bits 0-2 give how many chunk sizes follow (1 to 8), bit 3 starts the connecting
-/// sequence first. Each chunk size byte is one less than its chunk; the sizes repeat over the rest
-/// of the input, which goes chunk by chunk to the engine and to the frame splitter with both
-/// markers. Every good frame is decoded.
+/// Byte 0: bits 0-2 give how many chunk sizes follow (1 to 8); the other bits are unused (older
+/// seeds set bit 3). Each chunk size byte is one less than its chunk; the sizes repeat over the
+/// rest of the input, which goes chunk by chunk to the engine's receive buffer and to the frame
+/// splitter with both markers. Every good frame is decoded.
 Outcome receivePath(const QByteArray &input);
 
 /// The input as Latin-1 text, split at CR LF and, separately, at LF, through the HEX parser, the

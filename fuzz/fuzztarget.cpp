@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 namespace {
-// The engine and the parsers log every step; formatting the lines would only slow the search.
+// The parsers log every step; formatting the lines would only slow the search.
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &)
 {
 }

@@ -1,6 +1,6 @@
 #include "simulatedsender.h"
 
-#include "framing.h"
+#include "bytes.h"
 #include "vx4protocol.h"
 
 #include <QTimer>
@@ -17,24 +17,10 @@ constexpr quint16 ErasedWord = 0xFFFF; ///< program memory word never written
 constexpr quint8 ErasedByte = 0xFF; ///< EEPROM byte never written
 constexpr quint8 WriteOk = 1; ///< WRITE PROG MEM status: written
 constexpr quint8 WriteFailed = 0; ///< WRITE PROG MEM status: not written
-
-quint16 wordAt(const QByteArray &bytes, int i)
-{
-    return quint16((quint8(bytes.at(i)) << 8) | quint8(bytes.at(i + 1)));
-}
-
-quint32 address24(const QByteArray &bytes)
-{
-    return (quint32(quint8(bytes.at(0))) << 16) | (quint32(quint8(bytes.at(1))) << 8)
-        | quint8(bytes.at(2));
-}
-
-void appendWord(QByteArray &bytes, quint16 value)
-{
-    bytes.append(char(value >> 8));
-    bytes.append(char(value & 0xFF));
-}
 } // namespace
+
+using VX4Bytes::appendWord;
+using VX4Bytes::wordAt;
 
 SimulatedSender::SimulatedSender(QObject *parent)
     : QObject(parent)
@@ -147,10 +133,8 @@ void SimulatedSender::receive(const QByteArray &bytes)
 {
     m_inBuffer.append(bytes);
     for (;;) {
-        const VX4Framing::Cut cut = VX4Framing::takeNext(m_inBuffer, char(RequestMarker));
-        if (cut.step == VX4Framing::Step::NeedMore
-            || cut.step == VX4Framing::Step::ZeroLengthCleared
-            || cut.step == VX4Framing::Step::GarbageCleared)
+        const VX4Framing::Cut cut = m_inBuffer.next();
+        if (VX4ReceiveBuffer::endsPass(cut.step))
             return;
         if (cut.step != VX4Framing::Step::Frame)
             continue;
@@ -206,7 +190,7 @@ void SimulatedSender::handleRequest(const VX4Message &request)
 
     if (m_app == Bootloader) {
         if (command == ReadProgMem && p.size() >= 3) {
-            const quint32 start = address24(p);
+            const quint32 start = VX4Bytes::address24At(p, 0);
             QByteArray words;
             for (int k = 0; k < ProgramRowWords; ++k)
                 appendWord(words, programWord(start + k));
@@ -216,7 +200,7 @@ void SimulatedSender::handleRequest(const VX4Message &request)
             if (m_failWrites > 0)
                 --m_failWrites;
             if (ok) {
-                const quint32 start = address24(p);
+                const quint32 start = VX4Bytes::address24At(p, 0);
                 for (int k = 0; k < ProgramRowWords; ++k)
                     setProgramWord(start + k, wordAt(p, 3 + 2 * k));
             }
@@ -339,7 +323,7 @@ void SimulatedSender::answer(quint8 command, const QByteArray &payload)
     // A sender answers in order: a later answer never overtakes a delayed one.
     const qint64 due = qMax(m_clock.elapsed() + m_answerDelayMs,
                             m_delayed.isEmpty() ? 0 : m_delayed.last().first);
-    m_delayed.append({due, frame});
+    m_delayed.append({ due, frame });
     if (!m_delayTimer->isActive())
         m_delayTimer->start(int(qMax<qint64>(0, m_delayed.first().first - m_clock.elapsed())));
 }

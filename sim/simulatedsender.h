@@ -1,6 +1,8 @@
 #pragma once
 
 #include "VX4message.h"
+#include "receivebuffer.h"
+#include "vx4protocol.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -132,7 +134,7 @@ private:
     int m_answerDelayMs = 0;
     int m_failWrites = 0;
 
-    QByteArray m_inBuffer;
+    VX4ReceiveBuffer m_inBuffer { char(VX4Protocol::RequestMarker) };
     QList<VX4Message> m_requests;
     QTimer *m_streamTimer = nullptr;
     QTimer *m_delayTimer = nullptr;

@@ -48,6 +48,7 @@ private slots:
     void download_mergesImageIntoMemoryAndRestarts();
     void delayedApplicationQuery_doesNotRepeatRows();
     void requestOnTheLineAtStart_isNotTakenForTheDownloads();
+    void finishWhileWaitingForTheLine_neverBegins();
     void unconfirmedWrites_abortAfterFourFailures();
     void unknownApplication_abortsOnFourthAnswer_data();
     void unknownApplication_abortsOnFourthAnswer();
@@ -192,6 +193,29 @@ void TestFirmwareDownload::requestOnTheLineAtStart_isNotTakenForTheDownloads()
     QCOMPARE(finished.first().at(0).toBool(), true);
     QCOMPARE(link->sender.requestCommands().count(AppChange), 1);
     QCOMPARE(link->sender.programWord(0x40), quint16(0x4321));
+}
+
+void TestFirmwareDownload::finishWhileWaitingForTheLine_neverBegins()
+{
+    // A download waiting for a request on the line already counts as running; cancelled there,
+    // it must not begin once the line is free.
+    QVERIFY(connectTo(PressureSendingApp));
+    link->sender.setAnswerDelay(200);
+    link->engine->queryApp();
+    QVERIFY(link->engine->startFirmwareUpdate({ imageRow(0x40, 0x4321, 0, 63) }));
+    QVERIFY(link->engine->isFirmwareUpdateRunning());
+    QVERIFY(!link->engine->startFirmwareUpdate({ imageRow(0x40, 0x4321, 0, 63) }));
+    link->engine->finishFirmwareUpdate();
+    QVERIFY(!link->engine->isFirmwareUpdateRunning());
+    link->sender.clearRequests();
+    QTRY_VERIFY_WITH_TIMEOUT(link->sender.requestCommands().contains(Reset), 5000);
+    const auto downloadBegan = [this] {
+        const QList<quint8> sent = link->sender.requestCommands();
+        return sent.contains(AppChange) || sent.contains(WriteEeprom);
+    };
+    QVERIFY(!QTest::qWaitFor(downloadBegan, 2000));
+    QVERIFY(!log->contains(QStringLiteral("firmwareUpdateMsgHandler called.")));
+    QVERIFY(!link->engine->isFirmwareUpdateRunning());
 }
 
 void TestFirmwareDownload::unconfirmedWrites_abortAfterFourFailures()

@@ -1,5 +1,6 @@
 #include "VX4message.h"
 
+#include "bytes.h"
 #include "crcengine.h"
 #include "vx4protocol.h"
 
@@ -82,9 +83,7 @@ quint16 VX4Message::crc16(const QByteArray &bytes)
 
 void VX4Message::appendCrc(QByteArray &bytes)
 {
-    const quint16 crc = crc16(bytes);
-    bytes.append(char(crc >> 8));
-    bytes.append(char(crc & 0xFF));
+    VX4Bytes::appendWord(bytes, crc16(bytes));
 }
 
 bool VX4Message::checkCrc(QByteArray frame)

@@ -1,5 +1,7 @@
 #include "decoding.h"
 
+#include "bytes.h"
+
 namespace VX4Decode {
 
 namespace {
@@ -7,10 +9,7 @@ quint8 byteAt(const QByteArray &payload, int i)
 {
     return quint8(payload.at(i));
 }
-quint16 wordAt(const QByteArray &payload, int i)
-{
-    return quint16((byteAt(payload, i) << 8) | byteAt(payload, i + 1));
-}
+using VX4Bytes::wordAt;
 } // namespace
 
 VX4App app(const QByteArray &payload)

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "VX4message.h"
+#include "programmemoryrow.h"
+#include "vx4protocol.h"
+
+#include <QCoreApplication>
+#include <QList>
+
+class VX4Interface;
+
+/// The firmware download inside the engine: takes the sender into its bootloader, writes the rows
+/// with a read-modify-write each and reports through the engine's signals. The engine owns it and
+/// routes the answers and time-outs of its firmware handler pair here.
+class FirmwareDownload
+{
+    // The texts the technician sees keep the engine's translation context.
+    Q_DECLARE_TR_FUNCTIONS(VX4Interface)
+
+public:
+    /// Where a download stands. The awaiting phases wait for one answer each; their numbers are
+    /// the state numbers of the abort text.
+    enum class Phase {
+        Idle = -2, ///< no download
+        WaitingForLine = -1, ///< started; requests queued before it are still to be answered
+        AwaitAppQuery = 0,
+        AwaitAppChange = 1,
+        AwaitBootloader = 2,
+        AwaitEepromWrite = 3,
+        AwaitRowRead = 4,
+        AwaitRowWrite = 5,
+    };
+
+    explicit FirmwareDownload(VX4Interface &engine);
+
+    bool start(const QList<ProgramMemoryRow> &rows);
+    /// The command queue ran empty: a download waiting for the line begins. True if one did.
+    bool lineFree();
+    void finish();
+    void onAnswer(const VX4Message &msg);
+    void onTimeout();
+
+    Phase phase() const { return m_phase; }
+    bool isRunning() const { return m_phase != Phase::Idle; }
+
+private:
+    void begin();
+    void logUnexpected(const VX4Message &msg, const char *expectation);
+    bool buildMergedRow(const VX4Message &readAnswer);
+    void abortIfFailing();
+    quint32 currentRowAddress() const { return rows.at(rowIndex).address; }
+
+    VX4Interface &engine;
+    Phase m_phase = Phase::Idle;
+    QList<ProgramMemoryRow> rows;
+    int rowIndex = 0;
+    int failureCount = 0;
+    ProgramMemoryRow mergedRow { VX4Protocol::ProgramRowWords };
+};
