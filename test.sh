@@ -3,11 +3,12 @@
 #   ./test.sh               the whole suite
 #   ./test.sh --sanitize    the same under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
 # The normal run ends with a short smoke of each fuzz target (fuzz/run.sh, build-fuzz/).
+# WERROR=ON ./test.sh turns compiler warnings into errors, as CI does.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 build_dir=build
-cmake_args=()
+cmake_args=(-DWERROR="${WERROR:-OFF}")
 if [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-asan
     cmake_args+=(-DSANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)

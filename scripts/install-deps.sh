@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev libqt6serialport6-dev libgl-dev
     poppler-utils binutils
     clang libclang-rt-14-dev
+    clang-format
 )
 [ "${1:-}" = "--gui" ] && packages+=(qt6-wayland)
 

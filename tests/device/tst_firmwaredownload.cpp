@@ -1,6 +1,7 @@
 // The firmware download against the simulated sender over a pseudo-terminal: the bootloader
 // sequence, the row merge, progress, failures, aborts, time-outs in every state and refusals.
 #include "VX4interface.h"
+#include "downloadimage.h"
 #include "logcapture.h"
 #include "simlink.h"
 #include "vx4protocol.h"
@@ -107,15 +108,7 @@ void TestFirmwareDownload::download_mergesImageIntoMemoryAndRestarts()
     const QList<ProgramMemoryRow> rows
         = { imageRow(0x000, 0x1000, 0, 15), imageRow(0x040, 0x2000, 32, 63),
             imageRow(0x0C0, 0x3000, 0, 3) };
-    QMap<quint32, quint16> expected = link->sender.programMemory();
-    for (const ProgramMemoryRow &row : rows) {
-        for (int k = 0; k < ProgramRowWords; ++k) {
-            if (row.words.at(k) != ProgramMemoryRow::NoData)
-                expected[row.address + k] = quint16(row.words.at(k));
-            else
-                expected[row.address + k] = link->sender.programWord(row.address + k);
-        }
-    }
+    const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, rows);
 
     QSignalSpy started(link->engine.get(), &VX4Interface::vx4FirmwareUpdateStarted);
     QSignalSpy progress(link->engine.get(), &VX4Interface::vx4FirmwareUpdateProgressChanged);

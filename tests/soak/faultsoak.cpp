@@ -1,6 +1,7 @@
 #include "faultsoak.h"
 
 #include "VX4interface.h"
+#include "downloadimage.h"
 #include "simlink.h"
 #include "vx4protocol.h"
 
@@ -231,15 +232,7 @@ void FaultSoak::runDownload(qint64 faultsUntilMs)
     }
     const QList<ProgramMemoryRow> rows = randomImage();
     const QMap<quint32, quint16> before = link->sender.programMemory();
-    QMap<quint32, quint16> expected = before;
-    for (const ProgramMemoryRow &row : rows) {
-        for (int k = 0; k < ProgramRowWords; ++k) {
-            if (row.words.at(k) != ProgramMemoryRow::NoData)
-                expected[row.address + k] = quint16(row.words.at(k));
-            else
-                expected[row.address + k] = link->sender.programWord(row.address + k);
-        }
-    }
+    const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, rows);
 
     QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
     if (!link->engine->startFirmwareUpdate(rows)) {
