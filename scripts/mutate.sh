@@ -41,7 +41,18 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$work/build" -DBENCHMARKS=OFF "${launcher[@]}" >/dev/null
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
-suite() { (cd "$work/build" && ctest -j"$(nproc)" --timeout 180 --stop-on-failure "$@" >"$work/ctest.log" 2>&1); }
+ctest_in() { (cd "$work/build" && ctest -j"$(nproc)" --timeout 180 "$@"); }
+# A failure counts only when the failing test fails again on its own: a loaded machine can make a
+# timing test miss once, and that is no kill.
+suite() {
+    local attempt
+    for attempt in 1 2; do
+        ctest_in --stop-on-failure >"$work/ctest.log" 2>&1 && return 0
+        ctest_in --rerun-failed >"$work/rerun.log" 2>&1 || return 1
+        echo "  (a test failed once and passed alone: running the suite again)" >&2
+    done
+    return 1
+}
 
 echo "Baseline: building and running the unchanged suite..." >&2
 build || { echo "The unchanged tree does not build; see $work/build.log" >&2; exit 1; }
