@@ -4,52 +4,34 @@
 #include "VX4interface.h"
 #include "appidentity.h"
 #include "debugdialog.h"
-#include "firmwarepackage.h"
-#include "intelhex.h"
 #include "mainwindowform.h"
 #include "qlogger.h"
+#include "resourcepaths.h"
 #include "serialportconfigdialog.h"
+#include "settingskeys.h"
+#include "vx4log.h"
 #include "vx4serialnumdialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDebug>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 
-#define LOG                                                                                        \
-    qDebug() << "mainwindow"                                                                       \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("mainwindow")
 
 namespace {
 constexpr int ZeroRangeMinPsi = -30; ///< lowest reading that may be taken as zero
 constexpr int ZeroRangeMaxPsi = 30; ///< highest reading that may be taken as zero
 constexpr quint8 FirstMinorWithAdOffset = 7; ///< firmware 0.7 is the first with an A/D offset
 
-/// Why these settings cannot open a port on this system; empty when they can.
-QString unsupportedSettingReason(const PortSettings &settings)
-{
-#ifndef Q_OS_WIN
-    // The serial library takes 1.5 stop bits here without complaint but sends one.
-    if (settings.stopBits == PortSettings::StopBits::OneAndHalf)
-        return QObject::tr("1.5 stop bits are not supported by the serial ports of this system.");
-#else
-    Q_UNUSED(settings);
-#endif
-    return {};
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -62,10 +44,11 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     , ui(new MainWindowForm)
 {
     ui->setupUi(this);
+    firmwareUpdate = new FirmwareUpdateFlow(this, ui->statusBar, [this] { return pressureSender; });
 
     setWindowTitle(QStringLiteral("%1 %2").arg(AppIdentity::applicationName(),
                                                AppIdentity::applicationVersion()));
-    setWindowIcon(QIcon(QString::fromLatin1(AppIdentity::IconPath)));
+    setWindowIcon(QIcon(QString::fromLatin1(ResourcePaths::Icon)));
     ui->statusBar->setSizeGripEnabled(false);
 
     applySwitches(arguments);
@@ -204,7 +187,7 @@ void MainWindow::openSerialPort()
     settings.sync();
 
     pressureSender = new VX4Interface(port.portName, portSettings);
-    QString reason = unsupportedSettingReason(portSettings);
+    QString reason = portSettings.unsupportedReason();
     const bool opened = reason.isEmpty() && pressureSender->open(QIODevice::ReadWrite);
     if (!opened) {
         if (reason.isEmpty())
@@ -577,150 +560,5 @@ void MainWindow::onUICalibrateButtonClicked()
 
 void MainWindow::onUIFirmwareUpdateButtonClicked()
 {
-    LOG << "Update Firmware button clicked.";
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.beginGroup(QStringLiteral("firmwarefile"));
-    QString path
-        = settings.value(QStringLiteral("firmwaredirectory"), QDir::currentPath()).toString();
-    if (path.isEmpty())
-        path = QDir::currentPath();
-    const auto choose = chooseFile
-        ? chooseFile
-        : FileChooser([](auto... args) { return QFileDialog::getOpenFileName(args...); });
-    const QString fileName
-        = choose(this, tr("Select Orvelle® Firmware File"), path, tr("Firmware File (*.vx4f)"));
-    if (fileName.isEmpty()) {
-        LOG << "Bad firmware file name returned.";
-        return;
-    }
-    LOG << "Selected file: " << fileName;
-    settings.setValue(QStringLiteral("firmwaredirectory"), QFileInfo(fileName).absoluteFilePath());
-    settings.endGroup();
-    settings.sync();
-
-    const FirmwarePackageReader::Result read = FirmwarePackageReader::read(fileName);
-    switch (read.status) {
-    case FirmwarePackageReader::CannotOpen:
-        QMessageBox::critical(this, tr("Error Opening File"), tr("Could not open file."));
-        return;
-    case FirmwarePackageReader::WrongType:
-        QMessageBox::information(this, tr("Error Opening File"), tr("Incorrect file type."));
-        return;
-    case FirmwarePackageReader::Corrupt:
-        QMessageBox::information(this, tr("Error Opening File"), tr("File data is corrupt"));
-        return;
-    case FirmwarePackageReader::Ok:
-        break;
-    }
-    const FirmwarePackage &package = read.package;
-
-    QMessageBox confirm(this);
-    confirm.setWindowTitle(tr("Orvelle® Firmware Update"));
-    confirm.setIcon(QMessageBox::Warning);
-    confirm.setText(tr("Orvelle® Firmware Update:  Version %1.%2\n")
-                        .arg(package.versionMajor)
-                        .arg(package.versionMinor)
-                    + tr("Packaged on:  %1\n").arg(package.packagedOn.toString(Qt::TextDate))
-                    + tr("MD5 hash:  ") + QString::fromLatin1(package.md5.toHex())
-                    + QStringLiteral("\n\n") + package.description + QStringLiteral("\n"));
-    confirm.setInformativeText(
-        tr("You are about to update to Version %1.%2\nAre you sure you want to continue?")
-            .arg(package.versionMajor)
-            .arg(package.versionMinor));
-    confirm.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    confirm.setDefaultButton(QMessageBox::Cancel);
-    confirm.setEscapeButton(QMessageBox::Cancel);
-    if (confirm.exec() != QMessageBox::Ok) {
-        LOG << "Firmware update canceled by user.";
-        return;
-    }
-
-    // Records separated by line feeds alone would be read as one line: only the first would load.
-    const QString lineEnds = checkHexLineEnds(package.hexData);
-    if (!lineEnds.isEmpty()) {
-        refuseFirmwareImage(lineEnds);
-        return;
-    }
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(package.hexData).split(QStringLiteral("\r\n")))) {
-        refuseFirmwareImage(QString());
-        return;
-    }
-    // Bytes that do not pair into whole words would be written as something else.
-    const QString imageProblem = hex.checkImage();
-    if (!imageProblem.isEmpty()) {
-        refuseFirmwareImage(imageProblem);
-        return;
-    }
-    const QList<ProgramMemoryRow> rows = hex.toRows(hex.toWords(hex.bytes));
-
-    if (!pressureSender || !pressureSender->isOpen()) {
-        QMessageBox::warning(this, tr("Orvelle® Firmware Update"),
-                             tr("The firmware update cannot start: the pressure sender's port is "
-                                "not open."));
-        return;
-    }
-    delete progressDialog;
-    progressDialog = new QProgressDialog(tr("Downloading firmware..."), tr("Abort"), 0,
-                                         int(rows.size()), this);
-    progressDialog->setWindowModality(Qt::WindowModal);
-    progressDialog->setWindowTitle(tr("Orvelle® Firmware Update"));
-    progressDialog->setMinimumWidth(350);
-    progressDialog->setAutoClose(true);
-    progressDialog->setMinimumDuration(0);
-    connect(progressDialog, &QProgressDialog::canceled, this,
-            &MainWindow::onUIProgressDialogCanceled);
-    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged, progressDialog,
-            &QProgressDialog::setValue);
-    // Queued: the outcome is shown after the engine has finished handling the answer.
-    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, this,
-            &MainWindow::onVX4FirmwareUpdateFinished,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    if (!pressureSender->startFirmwareUpdate(rows)) {
-        delete progressDialog;
-        progressDialog = nullptr;
-        QMessageBox::warning(this, tr("Orvelle® Firmware Update"),
-                             tr("The firmware update could not be started."));
-    }
-}
-
-void MainWindow::refuseFirmwareImage(const QString &reason)
-{
-    QMessageBox box(QMessageBox::Warning, tr("Orvelle® Firmware Update"),
-                    tr("Corrupted HEX record encountered.  Giving up."), QMessageBox::Ok, this);
-    box.setInformativeText(reason);
-    box.exec();
-}
-
-void MainWindow::onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg)
-{
-    if (result) {
-        LOG << errorMsg;
-        ui->statusBar->showMessage(errorMsg);
-        return;
-    }
-    LOG << "Firmware update failed:" << errorMsg;
-    ui->statusBar->showMessage(errorMsg);
-    // The dialog stops waiting; its button now only closes it.
-    if (progressDialog) {
-        progressDialog->setLabelText(errorMsg);
-        progressDialog->setCancelButtonText(tr("Close"));
-    }
-    QMessageBox::warning(this, tr("Orvelle® Firmware Update"), errorMsg);
-}
-
-void MainWindow::onUIProgressDialogCanceled()
-{
-    LOG << "!!!!! Firmware update canceled !!!!!";
-    if (pressureSender)
-        pressureSender->finishFirmwareUpdate();
-    if (progressDialog) {
-        disconnect(progressDialog, &QProgressDialog::canceled, this,
-                   &MainWindow::onUIProgressDialogCanceled);
-        if (pressureSender)
-            disconnect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged,
-                       progressDialog, &QProgressDialog::setValue);
-        progressDialog->deleteLater();
-        progressDialog = nullptr;
-    }
+    firmwareUpdate->start();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VX4message.h"
+#include "firmwareupdateflow.h"
 #include "portsettings.h"
 #include "serialportlist.h"
 
@@ -8,10 +9,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
-#include <functional>
-
 class DebugDialog;
-class QProgressDialog;
 class VX4Interface;
 struct MainWindowForm;
 
@@ -34,13 +32,11 @@ public:
     DebugDialog *debugOutputWindow() const { return debugWindow; }
     /// Line parameters for the next Open.
     const PortSettings &nextPortSettings() const { return portSettings; }
-    /// Asks for a file to open: (parent, caption, start path, filter) -> chosen path or empty.
-    using FileChooser
-        = std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
-    /// Replaces the file dialog, e.g. for tests; the default is QFileDialog::getOpenFileName.
-    void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
+    using FileChooser = FirmwareUpdateFlow::FileChooser;
+    /// Replaces the firmware package's file dialog, e.g. for tests.
+    void setFileChooser(const FileChooser &chooser) { firmwareUpdate->setFileChooser(chooser); }
     /// The download's progress dialog; null before the first download and after an abort.
-    QProgressDialog *firmwareProgressDialog() const { return progressDialog; }
+    QProgressDialog *firmwareProgressDialog() const { return firmwareUpdate->progressDialog(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -51,7 +47,6 @@ private slots:
     void onUIAppChangeButtonClicked();
     void onUICalibrateButtonClicked();
     void onUIFirmwareUpdateButtonClicked();
-    void onUIProgressDialogCanceled();
     void onUIDebugOutputDestroyed();
     void onUIModeChangeButtonClicked();
     void onUISerialPortConfigButtonClicked();
@@ -63,7 +58,6 @@ private slots:
     void onVX4CalDateTimeChanged(const QDateTime &dt);
     void onVX4Connected();
     void onVX4Disconnected();
-    void onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg);
     void onVX4FirmwareVersionChanged(quint8 major, quint8 minor);
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
@@ -77,15 +71,13 @@ private:
     void scanSerialPorts();
     void openSerialPort();
     void closeSerialPort();
-    void refuseFirmwareImage(const QString &reason);
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;
     QList<SerialPortEntry> ports;
     PortSettings portSettings;
     VX4Interface *pressureSender = nullptr;
-    QProgressDialog *progressDialog = nullptr;
-    FileChooser chooseFile;
+    FirmwareUpdateFlow *firmwareUpdate = nullptr;
     /// The whole PSI the display stands for; it also holds a reading too wide for the display.
     int displayedPsi = 0;
 };

@@ -3,17 +3,16 @@
 #include "VX4interface.h"
 #include "asfoundpage.h"
 #include "calibrationpage.h"
+#include "calibrationresources.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "intropage.h"
 #include "verificationpage.h"
+#include "vx4log.h"
 
-#include <QDebug>
 #include <QMessageBox>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
@@ -51,6 +50,7 @@ void updateCalibrationInfo()
 CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     : QWizard(parent)
 {
+    registerCalibrationImages();
     gCapturedPressures.clear();
     gPressureSender = sender;
     if (!sender) {

@@ -1,6 +1,8 @@
 #include "abstractcalpage.h"
 
-#include <QDebug>
+#include "resourcepaths.h"
+#include "vx4log.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -8,9 +10,7 @@
 #include <QVBoxLayout>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
                                  const QString &title)
@@ -18,7 +18,7 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
     , setPointIndex(setPointIndex)
     , setPointPsi(setPointPsi)
 {
-    const QPixmap logo(QStringLiteral(":/images/images/Orvelle_logo-vertical-150x288.png"));
+    const QPixmap logo(QString::fromLatin1(ResourcePaths::Watermark));
     setPixmap(QWizard::WatermarkPixmap, logo);
     setPixmap(QWizard::BackgroundPixmap, logo);
     setTitle(title);

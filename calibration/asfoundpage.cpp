@@ -1,13 +1,11 @@
 #include "asfoundpage.h"
 
 #include "calibrationshared.h"
+#include "vx4log.h"
 
-#include <QDebug>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 void AsFoundPage::initializePage()
 {

@@ -1,14 +1,12 @@
 #include "verificationpage.h"
 
 #include "calibrationshared.h"
+#include "vx4log.h"
 #include "vx4protocol.h"
 
-#include <QDebug>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 namespace {
 const char *const VoltageTexts[CalPages::SetPointCount]
