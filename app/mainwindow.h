@@ -2,8 +2,7 @@
 
 #include "VX4message.h"
 #include "firmwareupdateflow.h"
-#include "portsettings.h"
-#include "serialportlist.h"
+#include "senderport.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -28,10 +27,10 @@ public:
 
     MainWindowForm *form() const { return ui; }
     /// The sender of the open port; null while no port is open.
-    VX4Interface *pressureSenderInterface() const { return pressureSender; }
+    VX4Interface *pressureSenderInterface() const { return senderPort->engine(); }
     DebugDialog *debugOutputWindow() const { return debugWindow; }
     /// Line parameters for the next Open.
-    const PortSettings &nextPortSettings() const { return portSettings; }
+    const PortSettings &nextPortSettings() const { return senderPort->nextSettings(); }
     using FileChooser = FirmwareUpdateFlow::FileChooser;
     /// Replaces the firmware package's file dialog, e.g. for tests.
     void setFileChooser(const FileChooser &chooser) { firmwareUpdate->setFileChooser(chooser); }
@@ -65,18 +64,13 @@ private slots:
 
 private:
     void applySwitches(const QStringList &arguments);
-    void connectSenderSignals(bool connect);
+    void connectSenderSignals(VX4Interface *sender, bool connect);
     void clearDeviceFields();
     void showPressure(int psi);
-    void scanSerialPorts();
-    void openSerialPort();
-    void closeSerialPort();
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;
-    QList<SerialPortEntry> ports;
-    PortSettings portSettings;
-    VX4Interface *pressureSender = nullptr;
+    SenderPort *senderPort = nullptr;
     FirmwareUpdateFlow *firmwareUpdate = nullptr;
     /// The whole PSI the display stands for; it also holds a reading too wide for the display.
     int displayedPsi = 0;
