@@ -1,5 +1,6 @@
 #include "abstractcalpage.h"
 
+#include "calibrationshared.h"
 #include "resourcepaths.h"
 #include "vx4log.h"
 
@@ -60,17 +61,43 @@ bool AbstractCalPage::isCurrent() const
     return w && w->currentId() != -1 && w->currentId() == pageId;
 }
 
-bool AbstractCalPage::refuseWithoutReading(bool haveReading)
+bool AbstractCalPage::isComplete() const
 {
-    if (haveReading)
-        return false;
-    // Without a reading from this page there is nothing true to record.
-    LOG << "No pressure reading received yet, capture refused.";
-    statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+    const bool complete = gCapturedPressures.contains(pageId);
+    LOG << ":isComplete() called for" << title();
+    LOG << "isComplete = " << (complete ? "true" : "false");
+    return complete;
+}
+
+bool AbstractCalPage::validatePage()
+{
+    LOG << "validatePage() called";
     return true;
 }
 
-void AbstractCalPage::noteFirstReading()
+void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &)
 {
-    statusLabel->clear();
+    if (!isCurrent())
+        return;
+    LOG << "onPressureMsgRdy() called";
+    lastPressure = pressure;
+    if (!haveReading) {
+        haveReading = true;
+        // The waiting notice, if any, has been answered.
+        statusLabel->clear();
+    }
+}
+
+bool AbstractCalPage::recordReading()
+{
+    LOG << title() << "capture button clicked";
+    if (!haveReading) {
+        // Without a reading from this page there is nothing true to record.
+        LOG << "No pressure reading received yet, capture refused.";
+        statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+        return false;
+    }
+    gCapturedPressures.insert(pageId, qint16(lastPressure));
+    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
+    return true;
 }

@@ -19,42 +19,13 @@ void VerificationPage::initializePage()
     pendingRequests = 0;
 }
 
-bool VerificationPage::isComplete() const
-{
-    const bool complete = gCapturedPressures.contains(pageId);
-    LOG << ":isComplete() called for" << title();
-    LOG << "isComplete = " << (complete ? "true" : "false");
-    return complete;
-}
-
-bool VerificationPage::validatePage()
-{
-    LOG << "validatePage() called";
-    return true;
-}
-
 void VerificationPage::onCaptureButtonClicked()
 {
-    LOG << title() << "capture button clicked";
-    if (refuseWithoutReading(haveReading))
+    if (!recordReading())
         return;
-    gCapturedPressures.insert(pageId, qint16(lastPressure));
-    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
     if (gPressureSender) {
         ++pendingRequests;
         gPressureSender->requestADCounts();
-    }
-}
-
-void VerificationPage::onPressureMsgRdy(int pressure, const VX4Message &)
-{
-    if (!isCurrent())
-        return;
-    LOG << "onPressureMsgRdy() called";
-    lastPressure = pressure;
-    if (!haveReading) {
-        haveReading = true;
-        noteFirstReading();
     }
 }
 
