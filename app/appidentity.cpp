@@ -1,5 +1,8 @@
 #include "appidentity.h"
 
+#include "calibrationresources.h"
+#include "vx4version.h"
+
 #include <QCoreApplication>
 
 // Outside any namespace: the resource initialiser is declared globally.
@@ -27,7 +30,7 @@ QString applicationName()
 
 QString applicationVersion()
 {
-    return QStringLiteral("1.0.6");
+    return QStringLiteral(VX4_APP_VERSION);
 }
 
 void apply()
@@ -41,6 +44,7 @@ void apply()
 void registerImages()
 {
     initImageResources();
+    registerCalibrationImages();
 }
 
 } // namespace AppIdentity

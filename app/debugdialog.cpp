@@ -1,7 +1,7 @@
 #include "debugdialog.h"
 
-#include "appidentity.h"
 #include "qlogger.h"
+#include "settingskeys.h"
 
 #include <QCloseEvent>
 #include <QDir>

@@ -4,52 +4,33 @@
 #include "VX4interface.h"
 #include "appidentity.h"
 #include "debugdialog.h"
-#include "firmwarepackage.h"
-#include "intelhex.h"
 #include "mainwindowform.h"
 #include "qlogger.h"
+#include "resourcepaths.h"
 #include "serialportconfigdialog.h"
+#include "settingskeys.h"
+#include "vx4log.h"
 #include "vx4serialnumdialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QDebug>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 
-#define LOG                                                                                        \
-    qDebug() << "mainwindow"                                                                       \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("mainwindow")
 
 namespace {
 constexpr int ZeroRangeMinPsi = -30; ///< lowest reading that may be taken as zero
 constexpr int ZeroRangeMaxPsi = 30; ///< highest reading that may be taken as zero
 constexpr quint8 FirstMinorWithAdOffset = 7; ///< firmware 0.7 is the first with an A/D offset
 
-/// Why these settings cannot open a port on this system; empty when they can.
-QString unsupportedSettingReason(const PortSettings &settings)
-{
-#ifndef Q_OS_WIN
-    // The serial library takes 1.5 stop bits here without complaint but sends one.
-    if (settings.stopBits == PortSettings::StopBits::OneAndHalf)
-        return QObject::tr("1.5 stop bits are not supported by the serial ports of this system.");
-#else
-    Q_UNUSED(settings);
-#endif
-    return {};
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -62,10 +43,18 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     , ui(new MainWindowForm)
 {
     ui->setupUi(this);
+    senderPort = new SenderPort(ui, this);
+    connect(senderPort, &SenderPort::opened, this,
+            [this](VX4Interface *sender) { connectSenderSignals(sender, true); });
+    connect(senderPort, &SenderPort::closing, this,
+            [this](VX4Interface *sender) { connectSenderSignals(sender, false); });
+    connect(senderPort, &SenderPort::closed, this, &MainWindow::clearDeviceFields);
+    firmwareUpdate
+        = new FirmwareUpdateFlow(this, ui->statusBar, [this] { return senderPort->engine(); });
 
     setWindowTitle(QStringLiteral("%1 %2").arg(AppIdentity::applicationName(),
                                                AppIdentity::applicationVersion()));
-    setWindowIcon(QIcon(QString::fromLatin1(AppIdentity::IconPath)));
+    setWindowIcon(QIcon(QString::fromLatin1(ResourcePaths::Icon)));
     ui->statusBar->setSizeGripEnabled(false);
 
     applySwitches(arguments);
@@ -100,18 +89,15 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     connect(ui->zeroPressureButton, &QPushButton::clicked, this,
             &MainWindow::onUIZeroPressureButtonClicked);
 
-    scanSerialPorts();
-    pressureSender = nullptr;
+    senderPort->scan();
     show();
 }
 
 MainWindow::~MainWindow()
 {
-    if (pressureSender) {
+    if (senderPort->engine()) {
         LOG << "Closing pressure sender.";
-        pressureSender->close();
-        delete pressureSender;
-        pressureSender = nullptr;
+        senderPort->release();
     }
     if (debugWindow) {
         disconnect(debugWindow, nullptr, this, nullptr);
@@ -154,147 +140,32 @@ void MainWindow::showPressure(int psi)
 
 // Ports and the connection
 
-void MainWindow::scanSerialPorts()
-{
-    ui->statusBar->showMessage(tr("Scanning for serial ports..."));
-    ports = availableSerialPorts();
-    for (const SerialPortEntry &port : std::as_const(ports))
-        ui->serComboBox->addItem(port.friendlyName);
-    ui->statusBar->showMessage(tr("Done."));
-
-    portSettings = PortSettings();
-
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
-    const QString last = settings.value(SettingsStore::SerialSetupGroup::SerialPort).toString();
-    settings.endGroup();
-    const int index = ui->serComboBox->findText(last, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (index >= 0)
-        ui->serComboBox->setCurrentIndex(index);
-}
-
 void MainWindow::onUISerialPortOpenCloseButtonClicked(bool checked)
 {
     if (checked)
-        openSerialPort();
+        senderPort->open();
     else
-        closeSerialPort();
+        senderPort->close();
 }
 
-void MainWindow::openSerialPort()
+void MainWindow::connectSenderSignals(VX4Interface *s, bool connect)
 {
-    const int index = ui->serComboBox->currentIndex();
-    if (index < 0 || index >= ports.size()) {
-        // Nothing to open: no sender object, nothing remembered.
-        ui->serButton->setChecked(false);
-        const QString text = tr("No serial port was found to open.");
-        ui->statusBar->showMessage(text);
-        QMessageBox::warning(this, tr("Open"),
-                             text + QLatin1Char('\n')
-                                 + tr("Connect the sender's serial cable or adapter and start the "
-                                      "utility again."));
-        return;
-    }
-    const SerialPortEntry port = ports.at(index);
-
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
-    settings.setValue(SettingsStore::SerialSetupGroup::SerialPort, port.friendlyName);
-    settings.endGroup();
-    settings.sync();
-
-    pressureSender = new VX4Interface(port.portName, portSettings);
-    QString reason = unsupportedSettingReason(portSettings);
-    const bool opened = reason.isEmpty() && pressureSender->open(QIODevice::ReadWrite);
-    if (!opened) {
-        if (reason.isEmpty())
-            reason = pressureSender->errorString();
-        ui->serButton->setChecked(false);
-        const QString text = tr("Failed to open ") + port.portName;
-        ui->statusBar->showMessage(text);
-        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text);
-        box.setInformativeText(reason);
-        box.exec();
-        return;
-    }
-
-    // A pseudo-terminal has no modem lines; the sender works without them.
-    pressureSender->setDataTerminalReady(true);
-    pressureSender->setRequestToSend(true);
-    ui->serComboBox->setEnabled(false);
-    ui->serConfigButton->setEnabled(false);
-    ui->serButton->setText(tr("Close"));
-    ui->statusBar->showMessage(tr("Opened ") + port.portName);
-    connectSenderSignals(true);
-    pressureSender->startConnecting();
-}
-
-void MainWindow::closeSerialPort()
-{
-    if (!pressureSender)
-        return;
-    connectSenderSignals(false);
-    if (pressureSender->isOpen()) {
-        pressureSender->setDataTerminalReady(false);
-        pressureSender->setRequestToSend(false);
-    }
-    pressureSender->close();
-    delete pressureSender;
-    pressureSender = nullptr;
-
-    const int index = ui->serComboBox->currentIndex();
-    const QString portName
-        = index >= 0 && index < ports.size() ? ports.at(index).portName : QString();
-    ui->statusBar->showMessage(tr("Closed ") + portName);
-    ui->serComboBox->setEnabled(true);
-    ui->serConfigButton->setEnabled(true);
-    clearDeviceFields();
-    ui->connectionStatus->setText(tr("Disconnected"));
-    ui->serButton->setText(tr("Open"));
-    ui->dpsBox->setEnabled(false);
-}
-
-void MainWindow::connectSenderSignals(bool connect)
-{
-    VX4Interface *s = pressureSender;
-    if (connect) {
-        const auto unique = Qt::UniqueConnection;
-        QObject::connect(s, &VX4Interface::vx4PressureMsgRdy, this, &MainWindow::onVX4PressureMsg,
-                         unique);
-        QObject::connect(s, &VX4Interface::vx4ADOffsetChanged, this,
-                         &MainWindow::onVX4ADOffsetChanged, unique);
-        QObject::connect(s, &VX4Interface::vx4AppChanged, this, &MainWindow::onVX4AppChanged,
-                         unique);
-        QObject::connect(s, &VX4Interface::vx4CalDateTimeChanged, this,
-                         &MainWindow::onVX4CalDateTimeChanged, unique);
-        QObject::connect(s, &VX4Interface::vx4ConnectedSignal, this, &MainWindow::onVX4Connected,
-                         unique);
-        QObject::connect(s, &VX4Interface::vx4DisconnectedSignal, this,
-                         &MainWindow::onVX4Disconnected, unique);
-        QObject::connect(s, &VX4Interface::vx4FirmwareVersionChanged, this,
-                         &MainWindow::onVX4FirmwareVersionChanged, unique);
-        QObject::connect(s, &VX4Interface::vx4ModeChanged, this, &MainWindow::onVX4ModeChanged,
-                         unique);
-        QObject::connect(s, &VX4Interface::vx4SerialNumberChanged, this,
-                         &MainWindow::onVX4SerialNumberChanged, unique);
-    } else {
-        QObject::disconnect(s, &VX4Interface::vx4PressureMsgRdy, this,
-                            &MainWindow::onVX4PressureMsg);
-        QObject::disconnect(s, &VX4Interface::vx4ADOffsetChanged, this,
-                            &MainWindow::onVX4ADOffsetChanged);
-        QObject::disconnect(s, &VX4Interface::vx4AppChanged, this, &MainWindow::onVX4AppChanged);
-        QObject::disconnect(s, &VX4Interface::vx4CalDateTimeChanged, this,
-                            &MainWindow::onVX4CalDateTimeChanged);
-        QObject::disconnect(s, &VX4Interface::vx4ConnectedSignal, this,
-                            &MainWindow::onVX4Connected);
-        QObject::disconnect(s, &VX4Interface::vx4DisconnectedSignal, this,
-                            &MainWindow::onVX4Disconnected);
-        QObject::disconnect(s, &VX4Interface::vx4FirmwareVersionChanged, this,
-                            &MainWindow::onVX4FirmwareVersionChanged);
-        QObject::disconnect(s, &VX4Interface::vx4ModeChanged, this, &MainWindow::onVX4ModeChanged);
-        QObject::disconnect(s, &VX4Interface::vx4SerialNumberChanged, this,
-                            &MainWindow::onVX4SerialNumberChanged);
-    }
+    // Bound at most once, so a second Open cannot double every update.
+    auto bind = [this, s, connect](auto signal, auto slot) {
+        if (connect)
+            QObject::connect(s, signal, this, slot, Qt::UniqueConnection);
+        else
+            QObject::disconnect(s, signal, this, slot);
+    };
+    bind(&VX4Interface::vx4PressureMsgRdy, &MainWindow::onVX4PressureMsg);
+    bind(&VX4Interface::vx4ADOffsetChanged, &MainWindow::onVX4ADOffsetChanged);
+    bind(&VX4Interface::vx4AppChanged, &MainWindow::onVX4AppChanged);
+    bind(&VX4Interface::vx4CalDateTimeChanged, &MainWindow::onVX4CalDateTimeChanged);
+    bind(&VX4Interface::vx4ConnectedSignal, &MainWindow::onVX4Connected);
+    bind(&VX4Interface::vx4DisconnectedSignal, &MainWindow::onVX4Disconnected);
+    bind(&VX4Interface::vx4FirmwareVersionChanged, &MainWindow::onVX4FirmwareVersionChanged);
+    bind(&VX4Interface::vx4ModeChanged, &MainWindow::onVX4ModeChanged);
+    bind(&VX4Interface::vx4SerialNumberChanged, &MainWindow::onVX4SerialNumberChanged);
 }
 
 // The sender's signals
@@ -319,7 +190,8 @@ void MainWindow::onVX4Disconnected()
 void MainWindow::onVX4SerialNumberChanged(quint16 sn)
 {
     LOG << "VX4SerialNumberChanged received." << sn;
-    ui->serNum->setText(pressureSender ? pressureSender->serialNumberString() : QString());
+    ui->serNum->setText(senderPort->engine() ? senderPort->engine()->serialNumberString()
+                                             : QString());
 }
 
 void MainWindow::onVX4FirmwareVersionChanged(quint8 major, quint8 minor)
@@ -443,9 +315,9 @@ void MainWindow::onUIZeroPressureButtonClicked()
     const auto answer = QMessageBox::warning(
         this, title, tr("Warning.  Disconnect hydraulic pressure source before proceeding!"),
         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
-    if (answer == QMessageBox::Ok && pressureSender) {
-        pressureSender->zeroPressure();
-        pressureSender->requestADOffset();
+    if (answer == QMessageBox::Ok && senderPort->engine()) {
+        senderPort->engine()->zeroPressure();
+        senderPort->engine()->requestADOffset();
     }
 }
 
@@ -453,21 +325,21 @@ void MainWindow::onUISetVX4SerialNumberButtonClicked()
 {
     LOG << "Set serial number button clicked.";
     VX4SerialNumDialog dialog(this);
-    if (dialog.exec() == QDialog::Accepted && pressureSender) {
-        pressureSender->setSerialNumber(quint16(dialog.enteredSerialNumber()));
-        pressureSender->requestSerialNumber();
+    if (dialog.exec() == QDialog::Accepted && senderPort->engine()) {
+        senderPort->engine()->setSerialNumber(quint16(dialog.enteredSerialNumber()));
+        senderPort->engine()->requestSerialNumber();
     }
 }
 
 void MainWindow::onUIAppChangeButtonClicked()
 {
-    pressureSender->changeApp();
+    senderPort->engine()->changeApp();
 }
 
 void MainWindow::onUIModeChangeButtonClicked()
 {
-    pressureSender->switchMode(pressureSender->mode() == CalibrationMode ? PressureSendingMode
-                                                                         : CalibrationMode);
+    senderPort->engine()->switchMode(
+        senderPort->engine()->mode() == CalibrationMode ? PressureSendingMode : CalibrationMode);
 }
 
 void MainWindow::onUISerialPortConfigButtonClicked()
@@ -477,6 +349,7 @@ void MainWindow::onUISerialPortConfigButtonClicked()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const PortSettings chosen = dialog.selectedPortSettings();
+    PortSettings &portSettings = senderPort->nextSettings();
     portSettings.baudRate = chosen.baudRate;
     portSettings.dataBits = chosen.dataBits;
     portSettings.parity = chosen.parity;
@@ -539,24 +412,20 @@ void MainWindow::closeEvent(QCloseEvent *event)
         debugWindow = nullptr;
         window->close();
     }
-    if (pressureSender) {
-        // Still connected: the window hears the disconnection.
-        pressureSender->close();
-        delete pressureSender;
-        pressureSender = nullptr;
-    }
+    // Still connected: the window hears the disconnection.
+    senderPort->release();
     event->accept();
 }
 
 void MainWindow::onUICalibrateButtonClicked()
 {
-    if (!CalibrationWizard::checkSender(this, pressureSender))
+    if (!CalibrationWizard::checkSender(this, senderPort->engine()))
         return;
-    CalibrationWizard wizard(this, pressureSender);
+    CalibrationWizard wizard(this, senderPort->engine());
     // The main display stands still while the wizard shows the readings.
-    disconnect(pressureSender, &VX4Interface::vx4PressureMsgRdy, this,
+    disconnect(senderPort->engine(), &VX4Interface::vx4PressureMsgRdy, this,
                &MainWindow::onVX4PressureMsg);
-    wizard.attachSender(pressureSender);
+    wizard.attachSender(senderPort->engine());
     const int result = wizard.exec();
     if (result == CalibrationWizard::SenderLost)
         CalibrationWizard::showSenderLostMessage();
@@ -565,162 +434,17 @@ void MainWindow::onUICalibrateButtonClicked()
     else
         LOG << "Calibration completed successfully.";
     // The sender may have gone with the port while the wizard ran.
-    if (!pressureSender)
+    if (!senderPort->engine())
         return;
-    wizard.detachSender(pressureSender);
-    connect(pressureSender, &VX4Interface::vx4PressureMsgRdy, this, &MainWindow::onVX4PressureMsg,
-            Qt::UniqueConnection);
-    pressureSender->switchMode(PressureSendingMode);
+    wizard.detachSender(senderPort->engine());
+    connect(senderPort->engine(), &VX4Interface::vx4PressureMsgRdy, this,
+            &MainWindow::onVX4PressureMsg, Qt::UniqueConnection);
+    senderPort->engine()->switchMode(PressureSendingMode);
     // Cancelled on a calibration page, the watchdog would stay off.
-    pressureSender->pollForConnectionChange(true);
+    senderPort->engine()->pollForConnectionChange(true);
 }
 
 void MainWindow::onUIFirmwareUpdateButtonClicked()
 {
-    LOG << "Update Firmware button clicked.";
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.beginGroup(QStringLiteral("firmwarefile"));
-    QString path
-        = settings.value(QStringLiteral("firmwaredirectory"), QDir::currentPath()).toString();
-    if (path.isEmpty())
-        path = QDir::currentPath();
-    const auto choose = chooseFile
-        ? chooseFile
-        : FileChooser([](auto... args) { return QFileDialog::getOpenFileName(args...); });
-    const QString fileName
-        = choose(this, tr("Select Orvelle® Firmware File"), path, tr("Firmware File (*.vx4f)"));
-    if (fileName.isEmpty()) {
-        LOG << "Bad firmware file name returned.";
-        return;
-    }
-    LOG << "Selected file: " << fileName;
-    settings.setValue(QStringLiteral("firmwaredirectory"), QFileInfo(fileName).absoluteFilePath());
-    settings.endGroup();
-    settings.sync();
-
-    const FirmwarePackageReader::Result read = FirmwarePackageReader::read(fileName);
-    switch (read.status) {
-    case FirmwarePackageReader::CannotOpen:
-        QMessageBox::critical(this, tr("Error Opening File"), tr("Could not open file."));
-        return;
-    case FirmwarePackageReader::WrongType:
-        QMessageBox::information(this, tr("Error Opening File"), tr("Incorrect file type."));
-        return;
-    case FirmwarePackageReader::Corrupt:
-        QMessageBox::information(this, tr("Error Opening File"), tr("File data is corrupt"));
-        return;
-    case FirmwarePackageReader::Ok:
-        break;
-    }
-    const FirmwarePackage &package = read.package;
-
-    QMessageBox confirm(this);
-    confirm.setWindowTitle(tr("Orvelle® Firmware Update"));
-    confirm.setIcon(QMessageBox::Warning);
-    confirm.setText(tr("Orvelle® Firmware Update:  Version %1.%2\n")
-                        .arg(package.versionMajor)
-                        .arg(package.versionMinor)
-                    + tr("Packaged on:  %1\n").arg(package.packagedOn.toString(Qt::TextDate))
-                    + tr("MD5 hash:  ") + QString::fromLatin1(package.md5.toHex())
-                    + QStringLiteral("\n\n") + package.description + QStringLiteral("\n"));
-    confirm.setInformativeText(
-        tr("You are about to update to Version %1.%2\nAre you sure you want to continue?")
-            .arg(package.versionMajor)
-            .arg(package.versionMinor));
-    confirm.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    confirm.setDefaultButton(QMessageBox::Cancel);
-    confirm.setEscapeButton(QMessageBox::Cancel);
-    if (confirm.exec() != QMessageBox::Ok) {
-        LOG << "Firmware update canceled by user.";
-        return;
-    }
-
-    // Records separated by line feeds alone would be read as one line: only the first would load.
-    const QString lineEnds = checkHexLineEnds(package.hexData);
-    if (!lineEnds.isEmpty()) {
-        refuseFirmwareImage(lineEnds);
-        return;
-    }
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(package.hexData).split(QStringLiteral("\r\n")))) {
-        refuseFirmwareImage(QString());
-        return;
-    }
-    // Bytes that do not pair into whole words would be written as something else.
-    const QString imageProblem = hex.checkImage();
-    if (!imageProblem.isEmpty()) {
-        refuseFirmwareImage(imageProblem);
-        return;
-    }
-    const QList<ProgramMemoryRow> rows = hex.toRows(hex.toWords(hex.bytes));
-
-    if (!pressureSender || !pressureSender->isOpen()) {
-        QMessageBox::warning(this, tr("Orvelle® Firmware Update"),
-                             tr("The firmware update cannot start: the pressure sender's port is "
-                                "not open."));
-        return;
-    }
-    delete progressDialog;
-    progressDialog = new QProgressDialog(tr("Downloading firmware..."), tr("Abort"), 0,
-                                         int(rows.size()), this);
-    progressDialog->setWindowModality(Qt::WindowModal);
-    progressDialog->setWindowTitle(tr("Orvelle® Firmware Update"));
-    progressDialog->setMinimumWidth(350);
-    progressDialog->setAutoClose(true);
-    progressDialog->setMinimumDuration(0);
-    connect(progressDialog, &QProgressDialog::canceled, this,
-            &MainWindow::onUIProgressDialogCanceled);
-    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged, progressDialog,
-            &QProgressDialog::setValue);
-    // Queued: the outcome is shown after the engine has finished handling the answer.
-    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, this,
-            &MainWindow::onVX4FirmwareUpdateFinished,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    if (!pressureSender->startFirmwareUpdate(rows)) {
-        delete progressDialog;
-        progressDialog = nullptr;
-        QMessageBox::warning(this, tr("Orvelle® Firmware Update"),
-                             tr("The firmware update could not be started."));
-    }
-}
-
-void MainWindow::refuseFirmwareImage(const QString &reason)
-{
-    QMessageBox box(QMessageBox::Warning, tr("Orvelle® Firmware Update"),
-                    tr("Corrupted HEX record encountered.  Giving up."), QMessageBox::Ok, this);
-    box.setInformativeText(reason);
-    box.exec();
-}
-
-void MainWindow::onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg)
-{
-    if (result) {
-        LOG << errorMsg;
-        ui->statusBar->showMessage(errorMsg);
-        return;
-    }
-    LOG << "Firmware update failed:" << errorMsg;
-    ui->statusBar->showMessage(errorMsg);
-    // The dialog stops waiting; its button now only closes it.
-    if (progressDialog) {
-        progressDialog->setLabelText(errorMsg);
-        progressDialog->setCancelButtonText(tr("Close"));
-    }
-    QMessageBox::warning(this, tr("Orvelle® Firmware Update"), errorMsg);
-}
-
-void MainWindow::onUIProgressDialogCanceled()
-{
-    LOG << "!!!!! Firmware update canceled !!!!!";
-    if (pressureSender)
-        pressureSender->finishFirmwareUpdate();
-    if (progressDialog) {
-        disconnect(progressDialog, &QProgressDialog::canceled, this,
-                   &MainWindow::onUIProgressDialogCanceled);
-        if (pressureSender)
-            disconnect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged,
-                       progressDialog, &QProgressDialog::setValue);
-        progressDialog->deleteLater();
-        progressDialog = nullptr;
-    }
+    firmwareUpdate->start();
 }

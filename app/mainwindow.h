@@ -1,17 +1,14 @@
 #pragma once
 
 #include "VX4message.h"
-#include "portsettings.h"
-#include "serialportlist.h"
+#include "firmwareupdateflow.h"
+#include "senderport.h"
 
 #include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
 
-#include <functional>
-
 class DebugDialog;
-class QProgressDialog;
 class VX4Interface;
 struct MainWindowForm;
 
@@ -30,17 +27,15 @@ public:
 
     MainWindowForm *form() const { return ui; }
     /// The sender of the open port; null while no port is open.
-    VX4Interface *pressureSenderInterface() const { return pressureSender; }
+    VX4Interface *pressureSenderInterface() const { return senderPort->engine(); }
     DebugDialog *debugOutputWindow() const { return debugWindow; }
     /// Line parameters for the next Open.
-    const PortSettings &nextPortSettings() const { return portSettings; }
-    /// Asks for a file to open: (parent, caption, start path, filter) -> chosen path or empty.
-    using FileChooser
-        = std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
-    /// Replaces the file dialog, e.g. for tests; the default is QFileDialog::getOpenFileName.
-    void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
+    const PortSettings &nextPortSettings() const { return senderPort->nextSettings(); }
+    using FileChooser = FirmwareUpdateFlow::FileChooser;
+    /// Replaces the firmware package's file dialog, e.g. for tests.
+    void setFileChooser(const FileChooser &chooser) { firmwareUpdate->setFileChooser(chooser); }
     /// The download's progress dialog; null before the first download and after an abort.
-    QProgressDialog *firmwareProgressDialog() const { return progressDialog; }
+    QProgressDialog *firmwareProgressDialog() const { return firmwareUpdate->progressDialog(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -51,7 +46,6 @@ private slots:
     void onUIAppChangeButtonClicked();
     void onUICalibrateButtonClicked();
     void onUIFirmwareUpdateButtonClicked();
-    void onUIProgressDialogCanceled();
     void onUIDebugOutputDestroyed();
     void onUIModeChangeButtonClicked();
     void onUISerialPortConfigButtonClicked();
@@ -63,7 +57,6 @@ private slots:
     void onVX4CalDateTimeChanged(const QDateTime &dt);
     void onVX4Connected();
     void onVX4Disconnected();
-    void onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg);
     void onVX4FirmwareVersionChanged(quint8 major, quint8 minor);
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
@@ -71,21 +64,14 @@ private slots:
 
 private:
     void applySwitches(const QStringList &arguments);
-    void connectSenderSignals(bool connect);
+    void connectSenderSignals(VX4Interface *sender, bool connect);
     void clearDeviceFields();
     void showPressure(int psi);
-    void scanSerialPorts();
-    void openSerialPort();
-    void closeSerialPort();
-    void refuseFirmwareImage(const QString &reason);
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;
-    QList<SerialPortEntry> ports;
-    PortSettings portSettings;
-    VX4Interface *pressureSender = nullptr;
-    QProgressDialog *progressDialog = nullptr;
-    FileChooser chooseFile;
+    SenderPort *senderPort = nullptr;
+    FirmwareUpdateFlow *firmwareUpdate = nullptr;
     /// The whole PSI the display stands for; it also holds a reading too wide for the display.
     int displayedPsi = 0;
 };

@@ -1,14 +1,12 @@
 #include "serialportconfigdialog.h"
+#include "vx4log.h"
 
 #include <QComboBox>
-#include <QDebug>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QVBoxLayout>
 
-#define LOG                                                                                        \
-    qDebug() << "serialportconfigdialog"                                                           \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("serialportconfigdialog")
 
 SerialPortConfigDialog::SerialPortConfigDialog(QWidget *parent)
     : QDialog(parent)

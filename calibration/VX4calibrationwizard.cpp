@@ -3,17 +3,18 @@
 #include "VX4interface.h"
 #include "asfoundpage.h"
 #include "calibrationpage.h"
+#include "calibrationresources.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "intropage.h"
 #include "verificationpage.h"
+#include "vx4log.h"
 
-#include <QDebug>
 #include <QMessageBox>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#include <iterator>
+
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
@@ -24,15 +25,86 @@ namespace {
 // The page that was current before; kept from one wizard to the next.
 int previousPageId = -1;
 
-bool isPressureSendingPage(int id)
+/// What a page does, and so the mode the sender must be in while it shows.
+enum class PageKind {
+    Intro, ///< who calibrates with which reference instrument
+    AsFound, ///< pressure sending: reading under the old calibration
+    Calibration, ///< calibration mode: the sender captures the set point itself
+    Verification, ///< pressure sending: reading under the new calibration
+    Summary, ///< the certificate
+};
+
+struct PageEntry
 {
-    return (id >= CalPages::FirstAsFound && id <= CalPages::LastAsFound)
-        || (id >= CalPages::FirstVerification && id <= CalPages::LastVerification);
+    int id;
+    PageKind kind;
+    int setPoint; ///< index into CalPages::SetPointsPsi; -1 for pages without one
+    const char *title; ///< "%1" is the set point's number, from 1
+};
+
+/// Every page of the wizard, in order.
+constexpr PageEntry Pages[] = {
+    { CalPages::Intro, PageKind::Intro, -1, nullptr },
+    { 1, PageKind::AsFound, 0, QT_TRANSLATE_NOOP("CalibrationWizard", "As Found Page %1") },
+    { 2, PageKind::AsFound, 1, QT_TRANSLATE_NOOP("CalibrationWizard", "As Found Page %1") },
+    { 3, PageKind::AsFound, 2, QT_TRANSLATE_NOOP("CalibrationWizard", "As Found Page %1") },
+    { 4, PageKind::AsFound, 3, QT_TRANSLATE_NOOP("CalibrationWizard", "As Found Page %1") },
+    { 5, PageKind::AsFound, 4, QT_TRANSLATE_NOOP("CalibrationWizard", "As Found Page %1") },
+    { 6, PageKind::Calibration, 0, QT_TRANSLATE_NOOP("CalibrationWizard", "Calibration Page %1") },
+    { 7, PageKind::Calibration, 1, QT_TRANSLATE_NOOP("CalibrationWizard", "Calibration Page %1") },
+    { 8, PageKind::Calibration, 2, QT_TRANSLATE_NOOP("CalibrationWizard", "Calibration Page %1") },
+    { 9, PageKind::Calibration, 3, QT_TRANSLATE_NOOP("CalibrationWizard", "Calibration Page %1") },
+    { 10, PageKind::Calibration, 4, QT_TRANSLATE_NOOP("CalibrationWizard", "Calibration Page %1") },
+    { 11, PageKind::Verification, 0,
+      QT_TRANSLATE_NOOP("CalibrationWizard", "Verification Page %1") },
+    { 12, PageKind::Verification, 1,
+      QT_TRANSLATE_NOOP("CalibrationWizard", "Verification Page %1") },
+    { 13, PageKind::Verification, 2,
+      QT_TRANSLATE_NOOP("CalibrationWizard", "Verification Page %1") },
+    { 14, PageKind::Verification, 3,
+      QT_TRANSLATE_NOOP("CalibrationWizard", "Verification Page %1") },
+    { 15, PageKind::Verification, 4,
+      QT_TRANSLATE_NOOP("CalibrationWizard", "Verification Page %1") },
+    { CalPages::Summary, PageKind::Summary, -1, nullptr },
+};
+
+// The page ids the rest of the wizard and its pages name must be the table's.
+constexpr bool tableMatches()
+{
+    for (int i = 0; i < int(std::size(Pages)); ++i) {
+        if (Pages[i].id != i)
+            return false;
+    }
+    return Pages[CalPages::FirstAsFound].kind == PageKind::AsFound
+        && Pages[CalPages::LastAsFound].kind == PageKind::AsFound
+        && Pages[CalPages::FirstCalibration].kind == PageKind::Calibration
+        && Pages[CalPages::LastCalibration].kind == PageKind::Calibration
+        && Pages[CalPages::FirstVerification].kind == PageKind::Verification
+        && Pages[CalPages::LastVerification].kind == PageKind::Verification
+        && Pages[CalPages::Summary].kind == PageKind::Summary;
+}
+static_assert(tableMatches(), "page table out of step with CalPages");
+
+/// The capture page `entry` describes, knowing its own id.
+AbstractCalPage *makeCapturePage(QWidget *wizard, const PageEntry &entry)
+{
+    const int psi = CalPages::SetPointsPsi[entry.setPoint];
+    const QString title = CalibrationWizard::tr(entry.title).arg(entry.setPoint + 1);
+    AbstractCalPage *page = nullptr;
+    if (entry.kind == PageKind::AsFound)
+        page = new AsFoundPage(wizard, entry.setPoint, psi, title);
+    else if (entry.kind == PageKind::Calibration)
+        page = new CalibrationPage(wizard, entry.setPoint, psi, title);
+    else
+        page = new VerificationPage(wizard, entry.setPoint, psi, title);
+    page->setPageId(entry.id);
+    return page;
 }
 
-bool isCalibrationPage(int id)
+/// The kind of page `id`; Intro for ids outside the table, which need no mode.
+PageKind kindOf(int id)
 {
-    return id >= CalPages::FirstCalibration && id <= CalPages::LastCalibration;
+    return id >= 0 && id < int(std::size(Pages)) ? Pages[id].kind : PageKind::Intro;
 }
 } // namespace
 
@@ -51,6 +123,7 @@ void updateCalibrationInfo()
 CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     : QWizard(parent)
 {
+    registerCalibrationImages();
     gCapturedPressures.clear();
     gPressureSender = sender;
     if (!sender) {
@@ -58,35 +131,17 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
         return;
     }
 
-    introPage = new IntroPage(this);
-    for (int i = 0; i < CalPages::SetPointCount; ++i) {
-        const int psi = CalPages::SetPointsPsi[i];
-        asFoundPages[i] = new AsFoundPage(this, i, psi, tr("As Found Page %1").arg(i + 1));
-        asFoundPages[i]->setPageId(CalPages::FirstAsFound + i);
+    for (const PageEntry &entry : Pages) {
+        QWizardPage *page = nullptr;
+        if (entry.kind == PageKind::Intro)
+            page = new IntroPage(this);
+        else if (entry.kind == PageKind::Summary)
+            page = calSumPage = new CalSumPage(this);
+        else
+            page = makeCapturePage(this, entry);
+        setPage(entry.id, page);
     }
-    for (int i = 0; i < CalPages::SetPointCount; ++i) {
-        const int psi = CalPages::SetPointsPsi[i];
-        calibrationPages[i]
-            = new CalibrationPage(this, i, psi, tr("Calibration Page %1").arg(i + 1));
-        calibrationPages[i]->setPageId(CalPages::FirstCalibration + i);
-    }
-    for (int i = 0; i < CalPages::SetPointCount; ++i) {
-        const int psi = CalPages::SetPointsPsi[i];
-        verificationPages[i]
-            = new VerificationPage(this, i, psi, tr("Verification Page %1").arg(i + 1));
-        verificationPages[i]->setPageId(CalPages::FirstVerification + i);
-    }
-    calSumPage = new CalSumPage(this);
-
-    setPage(CalPages::Intro, introPage);
     setStartId(CalPages::Intro);
-    for (int i = 0; i < CalPages::SetPointCount; ++i)
-        setPage(CalPages::FirstAsFound + i, asFoundPages[i]);
-    for (int i = 0; i < CalPages::SetPointCount; ++i)
-        setPage(CalPages::FirstCalibration + i, calibrationPages[i]);
-    for (int i = 0; i < CalPages::SetPointCount; ++i)
-        setPage(CalPages::FirstVerification + i, verificationPages[i]);
-    setPage(CalPages::Summary, calSumPage);
 
     setWindowTitle(tr("Calibration Wizard"));
     connect(this, &QWizard::currentIdChanged, this, &CalibrationWizard::onCurrentIdChanged);
@@ -166,13 +221,14 @@ void CalibrationWizard::onCurrentIdChanged(int id)
         }
     }
 
-    if (isPressureSendingPage(id)) {
+    const PageKind kind = kindOf(id);
+    if (kind == PageKind::AsFound || kind == PageKind::Verification) {
         if (gPressureSender->mode() != PressureSendingMode) {
             LOG << "Switching to pressure sending mode.";
             gPressureSender->switchMode(PressureSendingMode);
             gPressureSender->pollForConnectionChange(true);
         }
-    } else if (isCalibrationPage(id)) {
+    } else if (kind == PageKind::Calibration) {
         if (gPressureSender->mode() != CalibrationMode) {
             LOG << "Switching to calibration mode.";
             gPressureSender->switchMode(CalibrationMode);

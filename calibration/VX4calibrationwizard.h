@@ -4,14 +4,8 @@
 
 #include <QWizard>
 
-#include <array>
-
 class AbstractCalPage;
-class AsFoundPage;
-class CalibrationPage;
 class CalSumPage;
-class IntroPage;
-class VerificationPage;
 class VX4Interface;
 
 /// The modal calibration run for one sender: intro, as-found, calibration and verification
@@ -46,9 +40,5 @@ public slots:
     void reject() override;
 
 private:
-    IntroPage *introPage = nullptr;
-    std::array<AsFoundPage *, 5> asFoundPages {};
-    std::array<CalibrationPage *, 5> calibrationPages {};
-    std::array<VerificationPage *, 5> verificationPages {};
     CalSumPage *calSumPage = nullptr;
 };

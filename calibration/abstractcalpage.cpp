@@ -1,6 +1,9 @@
 #include "abstractcalpage.h"
 
-#include <QDebug>
+#include "calibrationshared.h"
+#include "resourcepaths.h"
+#include "vx4log.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -8,9 +11,7 @@
 #include <QVBoxLayout>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
                                  const QString &title)
@@ -18,7 +19,7 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
     , setPointIndex(setPointIndex)
     , setPointPsi(setPointPsi)
 {
-    const QPixmap logo(QStringLiteral(":/images/images/Orvelle_logo-vertical-150x288.png"));
+    const QPixmap logo(QString::fromLatin1(ResourcePaths::Watermark));
     setPixmap(QWizard::WatermarkPixmap, logo);
     setPixmap(QWizard::BackgroundPixmap, logo);
     setTitle(title);
@@ -60,17 +61,43 @@ bool AbstractCalPage::isCurrent() const
     return w && w->currentId() != -1 && w->currentId() == pageId;
 }
 
-bool AbstractCalPage::refuseWithoutReading(bool haveReading)
+bool AbstractCalPage::isComplete() const
 {
-    if (haveReading)
-        return false;
-    // Without a reading from this page there is nothing true to record.
-    LOG << "No pressure reading received yet, capture refused.";
-    statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+    const bool complete = gCapturedPressures.contains(pageId);
+    LOG << ":isComplete() called for" << title();
+    LOG << "isComplete = " << (complete ? "true" : "false");
+    return complete;
+}
+
+bool AbstractCalPage::validatePage()
+{
+    LOG << "validatePage() called";
     return true;
 }
 
-void AbstractCalPage::noteFirstReading()
+void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &)
 {
-    statusLabel->clear();
+    if (!isCurrent())
+        return;
+    LOG << "onPressureMsgRdy() called";
+    lastPressure = pressure;
+    if (!haveReading) {
+        haveReading = true;
+        // The waiting notice, if any, has been answered.
+        statusLabel->clear();
+    }
+}
+
+bool AbstractCalPage::recordReading()
+{
+    LOG << title() << "capture button clicked";
+    if (!haveReading) {
+        // Without a reading from this page there is nothing true to record.
+        LOG << "No pressure reading received yet, capture refused.";
+        statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+        return false;
+    }
+    gCapturedPressures.insert(pageId, qint16(lastPressure));
+    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
+    return true;
 }

@@ -8,7 +8,8 @@ class QLabel;
 class QPushButton;
 
 /// One capture page of the calibration wizard: instructions for one set point, a status line
-/// and a Capture button. What a capture does depends on the pass, so each pass is a subclass.
+/// and a Capture button. By default a page records the sender's own reading, as the as-found and
+/// verification passes do; what a capture does next depends on the pass, so each is a subclass.
 class AbstractCalPage : public QWizardPage
 {
     Q_OBJECT
@@ -22,19 +23,20 @@ public:
     QPushButton *captureButton() const { return m_captureButton; }
 
 public slots:
-    void initializePage() override = 0;
-    bool isComplete() const override = 0;
+    /// True once a pressure has been recorded for this page.
+    bool isComplete() const override;
+    bool validatePage() override;
     virtual void onCaptureButtonClicked() = 0;
-    virtual void onPressureMsgRdy(int pressure, const VX4Message &msg) = 0;
+    /// Keeps the latest reading while this page is current.
+    virtual void onPressureMsgRdy(int pressure, const VX4Message &msg);
     virtual void onResponseRdy(const VX4Message &msg) = 0;
 
 protected:
     /// True while this page is the wizard's current page.
     bool isCurrent() const;
-    /// True, with a notice in the status line, when no reading has arrived to be captured.
-    bool refuseWithoutReading(bool haveReading);
-    /// Clears the waiting notice once the first reading has arrived.
-    void noteFirstReading();
+    /// Records the latest reading as this page's pressure; false, with a notice in the status
+    /// line, when no reading has arrived to be captured.
+    bool recordReading();
 
     int pageId = -1;
     int setPointIndex;
@@ -43,4 +45,6 @@ protected:
 
 private:
     QPushButton *m_captureButton;
+    int lastPressure = 0;
+    bool haveReading = false; ///< a reading has arrived while this page was current
 };

@@ -11,14 +11,6 @@ public:
     using AbstractCalPage::AbstractCalPage;
 
 public slots:
-    void initializePage() override;
-    bool isComplete() const override;
-    bool validatePage() override;
     void onCaptureButtonClicked() override;
-    void onPressureMsgRdy(int pressure, const VX4Message &msg) override;
     void onResponseRdy(const VX4Message &msg) override;
-
-private:
-    int lastPressure = 0;
-    bool haveReading = false; ///< a reading has arrived while this page was current
 };

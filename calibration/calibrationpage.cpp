@@ -1,15 +1,13 @@
 #include "calibrationpage.h"
 
 #include "calibrationshared.h"
+#include "vx4log.h"
 #include "vx4protocol.h"
 
-#include <QDebug>
 #include <QLabel>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 void CalibrationPage::initializePage()
 {

@@ -2,8 +2,8 @@
 
 #include "calibrationshared.h"
 #include "certificate.h"
+#include "vx4log.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,9 +16,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 namespace {
 const QString SheetsFolder = QStringLiteral("calibration sheets");

@@ -1,5 +1,7 @@
 #include "certificate.h"
 
+#include "resourcepaths.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -51,7 +53,8 @@ QString html(const CertificateData &d, const QUuid &id)
     doc += QStringLiteral("<html>") + CrLf;
     doc += QStringLiteral("<title>Ostrand Orvelle® Certificate of Calibration</title>") + CrLf;
     doc += QStringLiteral("<body>") + CrLf;
-    doc += QStringLiteral("<center><img src=:/images/images/ostrand.png /></center>") + CrLf;
+    doc += QStringLiteral("<center><img src=") + QLatin1String(ResourcePaths::CertificateLogo)
+        + QStringLiteral(" /></center>") + CrLf;
     doc += QStringLiteral("<hr/>") + CrLf;
     doc += QStringLiteral("<center>");
     doc += QStringLiteral("<h2>Calibration Setup</h2>") + CrLf;

@@ -1,9 +1,11 @@
 #include "intropage.h"
 
 #include "calibrationshared.h"
+#include "resourcepaths.h"
+#include "settingskeys.h"
+#include "vx4log.h"
 
 #include <QDateTimeEdit>
-#include <QDebug>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPixmap>
@@ -11,14 +13,10 @@
 #include <QVBoxLayout>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 namespace {
-const QString Organisation = QStringLiteral("Ostrand");
-const QString Application = QStringLiteral("VX Lite Tarrow");
-const QString SettingsGroup = QStringLiteral("calsetup");
+namespace Keys = SettingsStore::CalSetupGroup;
 constexpr int CalDateDaysBack = 365; ///< earliest date the date box allows, in days before today
 constexpr int CalDateDaysAhead = 7; ///< latest date the date box allows, in days after today
 } // namespace
@@ -27,22 +25,21 @@ IntroPage::IntroPage(QWidget *wizard)
     : QWizardPage(wizard)
     , calWizard(wizard)
 {
-    QSettings settings(Organisation, Application);
-    settings.beginGroup(SettingsGroup);
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(Keys::Name);
 
     setTitle(tr("Calibration Setup"));
     setSubTitle(tr("This wizard will guide you through the process of calibrating a Ostrand "
                    "Orvelle.  Calibration data will not be written until the end of the "
                    "calibration portion.  You may exit the wizard at any time."));
-    setPixmap(QWizard::WatermarkPixmap,
-              QPixmap(QStringLiteral(":/images/images/Orvelle_logo-vertical-150x288")));
+    setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(ResourcePaths::Watermark)));
 
     auto editWithSetting = [&](const char *key) {
         return new QLineEdit(settings.value(QLatin1String(key), QString()).toString(), this);
     };
-    firstNameEdit = editWithSetting("firstname");
-    lastNameEdit = editWithSetting("lastname");
-    companyEdit = editWithSetting("company");
+    firstNameEdit = editWithSetting(Keys::FirstName);
+    lastNameEdit = editWithSetting(Keys::LastName);
+    companyEdit = editWithSetting(Keys::Company);
     serialNumberEdit = new QLineEdit(this);
     serialNumberEdit->setReadOnly(true);
     firmwareVersionEdit = new QLineEdit(this);
@@ -53,10 +50,10 @@ IntroPage::IntroPage(QWidget *wizard)
     calDateEdit->setMaximumDate(QDate::currentDate().addDays(CalDateDaysAhead));
     calDateEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd hh:mm AP"));
     calDateEdit->setCalendarPopup(true);
-    calibratorMakeModelEdit = editWithSetting("calMakeModel");
-    calibratorSerialNumberEdit = editWithSetting("calSerialNumber");
-    calibratorCertNumberEdit = editWithSetting("calCertNumber");
-    calibratorDueDateEdit = editWithSetting("calDueDate");
+    calibratorMakeModelEdit = editWithSetting(Keys::CalMakeModel);
+    calibratorSerialNumberEdit = editWithSetting(Keys::CalSerialNumber);
+    calibratorCertNumberEdit = editWithSetting(Keys::CalCertNumber);
+    calibratorDueDateEdit = editWithSetting(Keys::CalDueDate);
 
     auto *form = new QFormLayout;
     form->addRow(tr("&First Name"), firstNameEdit);
@@ -130,15 +127,15 @@ bool IntroPage::isComplete() const
 bool IntroPage::validatePage()
 {
     LOG << "IntroPage::validatePage called.";
-    QSettings settings(Organisation, Application);
-    settings.beginGroup(SettingsGroup);
-    settings.setValue(QStringLiteral("firstname"), firstNameEdit->text());
-    settings.setValue(QStringLiteral("lastname"), lastNameEdit->text());
-    settings.setValue(QStringLiteral("company"), companyEdit->text());
-    settings.setValue(QStringLiteral("calMakeModel"), calibratorMakeModelEdit->text());
-    settings.setValue(QStringLiteral("calSerialNumber"), calibratorSerialNumberEdit->text());
-    settings.setValue(QStringLiteral("calCertNumber"), calibratorCertNumberEdit->text());
-    settings.setValue(QStringLiteral("calDueDate"), calibratorDueDateEdit->text());
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(Keys::Name);
+    settings.setValue(Keys::FirstName, firstNameEdit->text());
+    settings.setValue(Keys::LastName, lastNameEdit->text());
+    settings.setValue(Keys::Company, companyEdit->text());
+    settings.setValue(Keys::CalMakeModel, calibratorMakeModelEdit->text());
+    settings.setValue(Keys::CalSerialNumber, calibratorSerialNumberEdit->text());
+    settings.setValue(Keys::CalCertNumber, calibratorCertNumberEdit->text());
+    settings.setValue(Keys::CalDueDate, calibratorDueDateEdit->text());
     settings.endGroup();
     settings.sync();
     if (settings.status() != QSettings::NoError)

@@ -1,14 +1,12 @@
 #include "verificationpage.h"
 
 #include "calibrationshared.h"
+#include "vx4log.h"
 #include "vx4protocol.h"
 
-#include <QDebug>
 #include <QWizard>
 
-#define LOG                                                                                        \
-    qDebug() << "VX4calibrationwizard"                                                             \
-             << "@" << __LINE__ << ":"
+#define LOG VX4_LOG("VX4calibrationwizard")
 
 namespace {
 const char *const VoltageTexts[CalPages::SetPointCount]
@@ -21,42 +19,13 @@ void VerificationPage::initializePage()
     pendingRequests = 0;
 }
 
-bool VerificationPage::isComplete() const
-{
-    const bool complete = gCapturedPressures.contains(pageId);
-    LOG << ":isComplete() called for" << title();
-    LOG << "isComplete = " << (complete ? "true" : "false");
-    return complete;
-}
-
-bool VerificationPage::validatePage()
-{
-    LOG << "validatePage() called";
-    return true;
-}
-
 void VerificationPage::onCaptureButtonClicked()
 {
-    LOG << title() << "capture button clicked";
-    if (refuseWithoutReading(haveReading))
+    if (!recordReading())
         return;
-    gCapturedPressures.insert(pageId, qint16(lastPressure));
-    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
     if (gPressureSender) {
         ++pendingRequests;
         gPressureSender->requestADCounts();
-    }
-}
-
-void VerificationPage::onPressureMsgRdy(int pressure, const VX4Message &)
-{
-    if (!isCurrent())
-        return;
-    LOG << "onPressureMsgRdy() called";
-    lastPressure = pressure;
-    if (!haveReading) {
-        haveReading = true;
-        noteFirstReading();
     }
 }
 

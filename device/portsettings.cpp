@@ -1,5 +1,7 @@
 #include "portsettings.h"
 
+#include <QObject>
+
 bool PortSettings::operator==(const PortSettings &o) const
 {
     return baudRate == o.baudRate && dataBits == o.dataBits && parity == o.parity
@@ -49,4 +51,14 @@ void PortSettings::applyTo(QSerialPort &port) const
         port.setFlowControl(QSerialPort::SoftwareControl);
         break;
     }
+}
+
+QString PortSettings::unsupportedReason() const
+{
+#ifndef Q_OS_WIN
+    // The serial library takes 1.5 stop bits here without complaint but sends one.
+    if (stopBits == StopBits::OneAndHalf)
+        return QObject::tr("1.5 stop bits are not supported by the serial ports of this system.");
+#endif
+    return {};
 }

@@ -20,4 +20,7 @@ struct PortSettings
 
     /// Hands the settings to a port; takes effect when the port opens.
     void applyTo(QSerialPort &port) const;
+
+    /// Why these settings cannot open a port on this system; empty when they can.
+    QString unsupportedReason() const;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Draws the program's icon and logos with ImageMagick; the PNG and ICO files beside this script
-# are its output and are committed, so a build needs no ImageMagick.
+# Draws the program's icon (beside this script) and the calibration logos (in calibration/images)
+# with ImageMagick; its output is committed, so a build needs no ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -32,7 +32,7 @@ convert -size 150x288 "xc:$navy" \
     -font "$font" -pointsize 13 -fill "$steel" -gravity north -annotate +0+205 'PRESSURE' \
     -annotate +0+225 'SENDERS' \
     -stroke "$accent" -strokewidth 3 -draw 'line 30,262 120,262' \
-    PNG32:Orvelle_logo-vertical-150x288.png
+    PNG32:../../calibration/images/Orvelle_logo-vertical-150x288.png
 
 # Certificate logo: the maker's word mark with a rule beneath.
 convert -size 420x120 xc:white \
@@ -41,5 +41,5 @@ convert -size 420x120 xc:white \
     -fill "$navy" -pointsize 48 -annotate +124+16 'OSTRAND' \
     -fill "$accent" -draw 'rectangle 124,78 404,84' \
     -fill "$navy" -font DejaVu-Sans -pointsize 15 -annotate +126+90 'MANUFACTURING, INC.' \
-    PNG32:ostrand.png
+    PNG32:../../calibration/images/ostrand.png
 rm -f icon-256.png

@@ -1,8 +1,8 @@
 // The debug output window: appending and clearing lines, saving them (also where the file cannot
 // be written), and its size, position and font kept from one window to the next.
-#include "appidentity.h"
 #include "debugdialog.h"
 #include "modalanswer.h"
+#include "settingskeys.h"
 
 #include <QFileDialog>
 #include <QFontDialog>

@@ -2,12 +2,12 @@
 // choosing a package, the refusals, the confirmation, the download with its progress dialog, the
 // outcome shown to the technician, and Abort.
 #include "VX4interface.h"
-#include "appidentity.h"
 #include "firmwarepackage.h"
 #include "logcapture.h"
 #include "modalanswer.h"
 #include "qlogger.h"
 #include "senderwindow.h"
+#include "settingskeys.h"
 #include "vx4protocol.h"
 
 #include <QApplication>

@@ -7,6 +7,7 @@
 #include "modalanswer.h"
 #include "qlogger.h"
 #include "senderwindow.h"
+#include "settingskeys.h"
 
 #include <QAction>
 #include <QComboBox>

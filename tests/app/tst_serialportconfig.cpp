@@ -26,6 +26,8 @@ private slots:
     void acceptedChoice_reachesTheOpenedPort();
     void cancel_keepsTheSettings_andUnchangedOkRestoresDefaults();
     void oneAndAHalfStopBits_failTheOpenWithTheReason();
+    void unsupportedReason_onlyForWhatTheSystemLacks_data();
+    void unsupportedReason_onlyForWhatTheSystemLacks();
 
 private:
     /// Opens the dialog from the window, sets the five items by text and presses `button`.
@@ -199,6 +201,45 @@ void TestSerialPortConfig::oneAndAHalfStopBits_failTheOpenWithTheReason()
     QCOMPARE(w.statusText(), QStringLiteral("Failed to open ") + w.portPath());
     QVERIFY(!w.engine());
     QVERIFY(!w.ui()->serButton->isChecked());
+}
+
+void TestSerialPortConfig::unsupportedReason_onlyForWhatTheSystemLacks_data()
+{
+    using P = PortSettings;
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("flow");
+    QTest::addColumn<bool>("refused");
+#ifdef Q_OS_WIN
+    const bool oneAndHalfRefused = false;
+#else
+    const bool oneAndHalfRefused = true;
+#endif
+    QTest::newRow("1 stop bit") << int(P::StopBits::One) << int(P::Parity::None)
+                                << int(P::Flow::Off) << false;
+    QTest::newRow("2 stop bits, space parity, XON/XOFF")
+        << int(P::StopBits::Two) << int(P::Parity::Space) << int(P::Flow::XonXoff) << false;
+    QTest::newRow("1.5 stop bits") << int(P::StopBits::OneAndHalf) << int(P::Parity::None)
+                                   << int(P::Flow::Off) << oneAndHalfRefused;
+    QTest::newRow("1.5 stop bits, mark parity, hardware flow")
+        << int(P::StopBits::OneAndHalf) << int(P::Parity::Mark) << int(P::Flow::Hardware)
+        << oneAndHalfRefused;
+}
+
+void TestSerialPortConfig::unsupportedReason_onlyForWhatTheSystemLacks()
+{
+    QFETCH(int, stopBits);
+    QFETCH(int, parity);
+    QFETCH(int, flow);
+    QFETCH(bool, refused);
+    PortSettings settings;
+    settings.stopBits = PortSettings::StopBits(stopBits);
+    settings.parity = PortSettings::Parity(parity);
+    settings.flowControl = PortSettings::Flow(flow);
+    QCOMPARE(settings.unsupportedReason(),
+             refused ? QStringLiteral(
+                 "1.5 stop bits are not supported by the serial ports of this system.")
+                     : QString());
 }
 
 QTEST_MAIN(TestSerialPortConfig)

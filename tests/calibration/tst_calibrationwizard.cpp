@@ -1,6 +1,8 @@
 // The wizard's frame and intro page on the offscreen platform: pages and titles, the remembered
-// entries under "calsetup", when Next is offered, the calibration date, and the hand-off boxes.
+// entries under "calsetup", when Next is offered, the calibration date, the hand-off boxes, and
+// each page's pass, title and set point with its images.
 #include "VX4calibrationwizard.h"
+#include "abstractcalpage.h"
 #include "calibrationshared.h"
 #include "logcapture.h"
 #include "modalanswer.h"
@@ -8,6 +10,8 @@
 #include "wizarddriver.h"
 
 #include <QAbstractButton>
+#include <QFile>
+#include <QLabel>
 #include <QSettings>
 #include <QtTest>
 
@@ -21,6 +25,9 @@ private slots:
     void storedSettings_prefill_andDateSurvivesBack();
     void handOffBoxes_data();
     void handOffBoxes();
+    void everyPage_hasItsPassTitleAndSetPoint_data();
+    void everyPage_hasItsPassTitleAndSetPoint();
+    void wizard_makesItsOwnImagesReachable();
 
 private:
     static QSettings settings();
@@ -139,6 +146,68 @@ void TestCalibrationWizard::handOffBoxes()
             !CalibrationWizard::checkSender(&mainWindow, kind == 0 ? nullptr : link.engine.get()));
     QCOMPARE(seen, text);
     QCOMPARE(parent, parented ? &mainWindow : nullptr);
+}
+
+void TestCalibrationWizard::everyPage_hasItsPassTitleAndSetPoint_data()
+{
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("pageClass");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("psi"); // -1: not a capture page
+    QTest::newRow("intro") << 0 << "IntroPage"
+                           << "Calibration Setup" << -1;
+    const struct
+    {
+        const char *pageClass;
+        const char *title;
+    } passes[] = { { "AsFoundPage", "As Found Page %1" },
+                   { "CalibrationPage", "Calibration Page %1" },
+                   { "VerificationPage", "Verification Page %1" } };
+    int id = 1;
+    for (const auto &pass : passes) {
+        for (int i = 0; i < CalPages::SetPointCount; ++i, ++id) {
+            QTest::addRow("%d", id) << id << pass.pageClass << QString(pass.title).arg(i + 1)
+                                    << CalPages::SetPointsPsi[i];
+        }
+    }
+    QTest::newRow("summary") << 16 << "CalSumPage" << QString() << -1;
+}
+
+void TestCalibrationWizard::everyPage_hasItsPassTitleAndSetPoint()
+{
+    QFETCH(int, id);
+    QFETCH(QString, pageClass);
+    QFETCH(QString, title);
+    QFETCH(int, psi);
+    SimLink link;
+    QVERIFY(link.openEngine());
+    CalibrationWizard wizard(nullptr, link.engine.get());
+
+    QWizardPage *page = wizard.page(id);
+    QVERIFY(page);
+    QCOMPARE(QString::fromLatin1(page->metaObject()->className()), pageClass);
+    if (!title.isEmpty())
+        QCOMPARE(page->title(), title);
+    AbstractCalPage *capture = wizard.capturePage(id);
+    QCOMPARE(capture != nullptr, psi >= 0);
+    if (!capture)
+        return;
+    QCOMPARE(capture->id(), id);
+    const QString instruction = QStringLiteral("Set pressure to %1 PSI").arg(psi);
+    const QList<QLabel *> labels = capture->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.begin(), labels.end(),
+                        [&](QLabel *l) { return l->text().contains(instruction); }));
+}
+
+void TestCalibrationWizard::wizard_makesItsOwnImagesReachable()
+{
+    // The images live in the calibration library, which a program must not have to register.
+    SimLink link;
+    QVERIFY(link.openEngine());
+    CalibrationWizard wizard(nullptr, link.engine.get());
+    QVERIFY(!wizard.page(CalPages::FirstAsFound)->pixmap(QWizard::WatermarkPixmap).isNull());
+    QVERIFY(!wizard.page(CalPages::Intro)->pixmap(QWizard::WatermarkPixmap).isNull());
+    QVERIFY(QFile::exists(QStringLiteral(":/images/images/ostrand.png")));
 }
 
 QTEST_MAIN(TestCalibrationWizard)

@@ -1,6 +1,6 @@
 #include "senderwindow.h"
 
-#include "appidentity.h"
+#include "settingskeys.h"
 
 #include <QComboBox>
 #include <QLCDNumber>

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QProgressDialog;
+class QStatusBar;
+class QWidget;
+class VX4Interface;
+
+/// One firmware update as the technician sees it: the package file, its refusal boxes, the
+/// confirmation, the progress dialog with its abort, and the outcome.
+class FirmwareUpdateFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Asks for a file to open: (parent, caption, start path, filter) -> chosen path or empty.
+    using FileChooser
+        = std::function<QString(QWidget *, const QString &, const QString &, const QString &)>;
+    /// The sender of the open port, or null; asked again whenever the flow needs it, since the
+    /// port can close while a download runs.
+    using SenderSource = std::function<VX4Interface *()>;
+
+    /// Boxes and the progress dialog belong to `window`; outcomes are shown in `statusBar`.
+    FirmwareUpdateFlow(QWidget *window, QStatusBar *statusBar, SenderSource sender);
+
+    /// Replaces the file dialog, e.g. for tests; the default is QFileDialog::getOpenFileName.
+    void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
+    /// The download's progress dialog; null before the first download and after an abort.
+    QProgressDialog *progressDialog() const { return progress; }
+
+public slots:
+    /// From the package choice to the start of the download.
+    void start();
+    void onUIProgressDialogCanceled();
+    void onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg);
+
+private:
+    void refuseFirmwareImage(const QString &reason);
+
+    QWidget *window;
+    QStatusBar *statusBar;
+    SenderSource currentSender;
+    QProgressDialog *progress = nullptr;
+    FileChooser chooseFile;
+};

@@ -1,0 +1,122 @@
+#include "senderport.h"
+
+#include "VX4interface.h"
+#include "mainwindowform.h"
+#include "settingskeys.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+
+SenderPort::SenderPort(MainWindowForm *ui, QWidget *window)
+    : QObject(window)
+    , ui(ui)
+    , window(window)
+{
+}
+
+void SenderPort::scan()
+{
+    ui->statusBar->showMessage(tr("Scanning for serial ports..."));
+    ports = availableSerialPorts();
+    for (const SerialPortEntry &port : std::as_const(ports))
+        ui->serComboBox->addItem(port.friendlyName);
+    ui->statusBar->showMessage(tr("Done."));
+
+    portSettings = PortSettings();
+
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
+    const QString last = settings.value(SettingsStore::SerialSetupGroup::SerialPort).toString();
+    settings.endGroup();
+    const int index = ui->serComboBox->findText(last, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        ui->serComboBox->setCurrentIndex(index);
+}
+
+void SenderPort::open()
+{
+    const int index = ui->serComboBox->currentIndex();
+    if (index < 0 || index >= ports.size()) {
+        // Nothing to open: no sender object, nothing remembered.
+        ui->serButton->setChecked(false);
+        const QString text = tr("No serial port was found to open.");
+        ui->statusBar->showMessage(text);
+        QMessageBox::warning(window, tr("Open"),
+                             text + QLatin1Char('\n')
+                                 + tr("Connect the sender's serial cable or adapter and start the "
+                                      "utility again."));
+        return;
+    }
+    const SerialPortEntry port = ports.at(index);
+
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
+    settings.setValue(SettingsStore::SerialSetupGroup::SerialPort, port.friendlyName);
+    settings.endGroup();
+    settings.sync();
+
+    pressureSender = new VX4Interface(port.portName, portSettings);
+    QString reason = portSettings.unsupportedReason();
+    const bool isOpen = reason.isEmpty() && pressureSender->open(QIODevice::ReadWrite);
+    if (!isOpen) {
+        if (reason.isEmpty())
+            reason = pressureSender->errorString();
+        ui->serButton->setChecked(false);
+        const QString text = tr("Failed to open ") + port.portName;
+        ui->statusBar->showMessage(text);
+        QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text);
+        box.setInformativeText(reason);
+        box.exec();
+        return;
+    }
+
+    // A pseudo-terminal has no modem lines; the sender works without them.
+    pressureSender->setDataTerminalReady(true);
+    pressureSender->setRequestToSend(true);
+    ui->serComboBox->setEnabled(false);
+    ui->serConfigButton->setEnabled(false);
+    ui->serButton->setText(tr("Close"));
+    ui->statusBar->showMessage(tr("Opened ") + port.portName);
+    emit opened(pressureSender);
+    pressureSender->startConnecting();
+}
+
+void SenderPort::close()
+{
+    if (!pressureSender)
+        return;
+    emit closing(pressureSender);
+    if (pressureSender->isOpen()) {
+        pressureSender->setDataTerminalReady(false);
+        pressureSender->setRequestToSend(false);
+    }
+    pressureSender->close();
+    delete pressureSender;
+    pressureSender = nullptr;
+
+    const int index = ui->serComboBox->currentIndex();
+    const QString portName
+        = index >= 0 && index < ports.size() ? ports.at(index).portName : QString();
+    ui->statusBar->showMessage(tr("Closed ") + portName);
+    ui->serComboBox->setEnabled(true);
+    ui->serConfigButton->setEnabled(true);
+    emit closed();
+    ui->connectionStatus->setText(tr("Disconnected"));
+    ui->serButton->setText(tr("Open"));
+    ui->dpsBox->setEnabled(false);
+}
+
+void SenderPort::release()
+{
+    if (!pressureSender)
+        return;
+    pressureSender->close();
+    delete pressureSender;
+    pressureSender = nullptr;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "portsettings.h"
+#include "serialportlist.h"
+
+#include <QObject>
+
+class QWidget;
+class VX4Interface;
+struct MainWindowForm;
+
+/// The port side of the main window: the ports on offer, the one opened last, the line settings
+/// for the next Open, and the engine of the port that is open with the controls that open and
+/// close it.
+class SenderPort : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Drives the port controls of `ui`; boxes belong to `window`.
+    SenderPort(MainWindowForm *ui, QWidget *window);
+
+    /// The engine of the open port; null while no port is open.
+    VX4Interface *engine() const { return pressureSender; }
+    PortSettings &nextSettings() { return portSettings; }
+    const PortSettings &nextSettings() const { return portSettings; }
+
+    /// Offers the system's ports and chooses the one opened last, if it is still there.
+    void scan();
+    /// Opens the chosen port and starts connecting; explains in a box when it cannot.
+    void open();
+    /// Closes the open port and returns the controls to the closed state.
+    void close();
+    /// Closes and deletes the engine, leaving the controls alone: the window is going.
+    void release();
+
+signals:
+    /// The engine is open; it starts connecting right after this.
+    void opened(VX4Interface *engine);
+    /// The engine is about to close and go.
+    void closing(VX4Interface *engine);
+    /// The engine is gone; the controls are on their way back to the closed state.
+    void closed();
+
+private:
+    MainWindowForm *ui;
+    QWidget *window;
+    QList<SerialPortEntry> ports;
+    PortSettings portSettings;
+    VX4Interface *pressureSender = nullptr;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+/// Names of the settings store: every reader or writer builds its own QSettings from these two.
+namespace SettingsStore {
+
+inline constexpr char Organisation[] = "Ostrand";
+inline constexpr char Application[] = "VX Lite Tarrow";
+
+namespace MainWindowGroup {
+inline constexpr char Name[] = "MainWindow";
+inline constexpr char Position[] = "position";
+inline constexpr char Size[] = "size";
+} // namespace MainWindowGroup
+
+namespace SerialSetupGroup {
+inline constexpr char Name[] = "serialsetup";
+inline constexpr char SerialPort[] = "serialport"; ///< friendly name of the port opened last
+} // namespace SerialSetupGroup
+
+namespace DebugDialogGroup {
+inline constexpr char Name[] = "DebugDialog";
+inline constexpr char Size[] = "size";
+inline constexpr char Position[] = "position";
+inline constexpr char Font[] = "font";
+} // namespace DebugDialogGroup
+
+namespace FirmwareFileGroup {
+inline constexpr char Name[] = "firmwarefile";
+inline constexpr char FirmwareDirectory[] = "firmwaredirectory"; ///< package file chosen last
+} // namespace FirmwareFileGroup
+
+namespace CalSetupGroup {
+inline constexpr char Name[] = "calsetup";
+inline constexpr char FirstName[] = "firstname";
+inline constexpr char LastName[] = "lastname";
+inline constexpr char Company[] = "company";
+inline constexpr char CalMakeModel[] = "calMakeModel";
+inline constexpr char CalSerialNumber[] = "calSerialNumber";
+inline constexpr char CalCertNumber[] = "calCertNumber";
+inline constexpr char CalDueDate[] = "calDueDate";
+} // namespace CalSetupGroup
+
+} // namespace SettingsStore
