@@ -2,11 +2,13 @@
 
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
+#include "adstatus.h"
 #include "appidentity.h"
 #include "debugdialog.h"
 #include "mainwindowform.h"
 #include "qlogger.h"
 #include "resourcepaths.h"
+#include "senderidentity.h"
 #include "serialportconfigdialog.h"
 #include "settingskeys.h"
 #include "vx4log.h"
@@ -29,7 +31,6 @@
 namespace {
 constexpr int ZeroRangeMinPsi = -30; ///< lowest reading that may be taken as zero
 constexpr int ZeroRangeMaxPsi = 30; ///< highest reading that may be taken as zero
-constexpr quint8 FirstMinorWithAdOffset = 7; ///< firmware 0.7 is the first with an A/D offset
 
 } // namespace
 
@@ -198,7 +199,7 @@ void MainWindow::onVX4FirmwareVersionChanged(quint8 major, quint8 minor)
 {
     LOG << "VX4FirmwareVersionChanged signal received.";
     ui->firmVer->setText(QStringLiteral("%1.%2").arg(major).arg(minor));
-    const bool hasAdOffset = major > 0 || minor >= FirstMinorWithAdOffset;
+    const bool hasAdOffset = VX4Identity::firmwareHasAdOffset(major, minor);
     if (!hasAdOffset)
         ui->pressureOffsetValue->setText(tr("N/A"));
     ui->pressureOffsetValue->setEnabled(hasAdOffset);
@@ -275,23 +276,13 @@ void MainWindow::onVX4PressureMsg(int pressure, const VX4Message &msg)
         return;
     }
     const quint8 status = quint8(msg.payload.at(0));
-    switch (status) {
-    case 0:
-        showPressure(pressure);
-        ui->adStatus->setText(tr("Okay"));
-        return;
-    case 1:
-        ui->adStatus->setText(tr("A/D timeout"));
-        break;
-    case 2:
-        ui->adStatus->setText(tr("A/D NACK"));
-        break;
-    case 3:
-        ui->adStatus->setText(tr("A/D Bad Config Byte"));
-        break;
-    default:
+    if (const char *text = VX4AdStatus::displayText(status))
+        ui->adStatus->setText(tr(text));
+    else
         LOG << "Unknown A/D status" << uint(status) << "received";
-        break;
+    if (status == VX4AdStatus::Ok) {
+        showPressure(pressure);
+        return;
     }
     showPressure(0);
 }

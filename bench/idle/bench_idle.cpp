@@ -30,7 +30,7 @@ bool measure(const QString &mode, int seconds)
     const QString link = dir.filePath(QStringLiteral("port"));
     QProcess sim;
     sim.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/vx4sim"));
-    sim.setArguments({"--link", link, "--mode", mode});
+    sim.setArguments({ "--link", link, "--mode", mode });
     sim.start();
     if (!sim.waitForStarted() || !QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000)) {
         std::fprintf(stderr, "vx4sim did not start\n");
