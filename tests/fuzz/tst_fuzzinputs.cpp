@@ -1,44 +1,13 @@
-// The fuzz targets' own entry points on every seed of fuzz/corpus/ and every input that once broke
-// them (fuzz/regressions/): no crash, every check of the entry holds, and seeds give their result.
+// The fuzz targets' entry points on every seed of fuzz/corpus/ and every input
+// that once broke them (fuzz/regressions/): no crash, every check of the entry
+// holds, and seeds give their result.
 #include "fuzzentries.h"
 
 #include <QDir>
-#include <QFile>
 #include <QtTest>
 
-namespace {
-
-void discardMessage(QtMsgType, const QMessageLogContext &, const QString &)
-{
-}
-
-/// Seeds whose name starts so are damaged on purpose: nothing in them may be accepted.
-const QString RefusedPrefix = QStringLiteral("refused-");
-
-/// Adds one row per file of fuzz/corpus/TARGET and fuzz/regressions/TARGET; the number of seeds.
-int addInputs(const QString &target)
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<bool>("seed");
-    QTest::addColumn<bool>("refused");
-    int seeds = 0;
-    for (const QString &kind : { QStringLiteral("corpus"), QStringLiteral("regressions") }) {
-        const QDir dir(QStringLiteral(FUZZ_DIR "/%1/%2").arg(kind, target));
-        const QStringList names = dir.entryList(QDir::Files, QDir::Name);
-        for (const QString &name : names) {
-            QFile file(dir.filePath(name));
-            if (!file.open(QIODevice::ReadOnly))
-                qFatal("cannot read %s", qPrintable(file.fileName()));
-            const bool seed = kind == QLatin1String("corpus");
-            seeds += seed ? 1 : 0;
-            QTest::addRow("%s/%s", qPrintable(kind), qPrintable(name))
-                << file.readAll() << seed << name.startsWith(RefusedPrefix);
-        }
-    }
-    return seeds;
-}
-
-} // namespace
+using Entry = FuzzEntries::Outcome (*)(const QByteArray &);
+Q_DECLARE_METATYPE(Entry)
 
 class TestFuzzInputs : public QObject
 {
@@ -46,108 +15,72 @@ class TestFuzzInputs : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
-
-    void receivePath_sameStreamInAnyChunks_data();
-    void receivePath_sameStreamInAnyChunks();
-    void receivePath_keepsAtMostOneFrameAndDecodesSeeds_data();
-    void receivePath_keepsAtMostOneFrameAndDecodesSeeds();
-    void intelHex_parsesSeedsAndSurvivesTheRest_data();
-    void intelHex_parsesSeedsAndSurvivesTheRest();
-    void package_readsSeedsAndSurvivesTheRest_data();
-    void package_readsSeedsAndSurvivesTheRest();
-
-private:
-    QtMessageHandler previousHandler = nullptr;
+    void entry_holdsItsChecksOnEveryInput_data();
+    void entry_holdsItsChecksOnEveryInput();
 };
 
 void TestFuzzInputs::initTestCase()
 {
     // Thousands of log lines per input would drown the test's own output.
-    previousHandler = qInstallMessageHandler(discardMessage);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
 }
 
-void TestFuzzInputs::cleanupTestCase()
+void TestFuzzInputs::entry_holdsItsChecksOnEveryInput_data()
 {
-    qInstallMessageHandler(previousHandler);
-}
-
-void TestFuzzInputs::receivePath_sameStreamInAnyChunks_data()
-{
+    QTest::addColumn<Entry>("entry");
     QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<int>("goodFrames");
-    QTest::addColumn<int>("pendingBytes");
-    // An answer, a request and the first 3 bytes of a 10-byte answer.
-    const QByteArray stream = QByteArray::fromHex("3c0800015e9b0d0a"
-                                                  "3e07008baf0d0a"
-                                                  "3c0a00");
-    QTest::newRow("one chunk") << QByteArray::fromHex("00ff") + stream << 2 << 3;
-    QTest::newRow("byte by byte") << QByteArray::fromHex("0000") + stream << 2 << 3;
-    QTest::newRow("1, 3, 7 after connecting") << QByteArray::fromHex("0a000206") + stream << 2 << 3;
-    QTest::newRow("8 sizes of 2") << QByteArray::fromHex("070101010101010101") + stream << 2 << 3;
-    QTest::newRow("request only") << QByteArray::fromHex("00ff3e07008baf0d0a") << 1 << 0;
-    QTest::newRow("sizes cut short") << QByteArray::fromHex("07") << 0 << 0;
+    QTest::addColumn<int>("accepted"); // -1: either way; the receive path accepts frames
+    QTest::addColumn<int>("frames"); // receive path: frames and bytes left over; -1: any number
+    QTest::addColumn<int>("pending");
+    const QList<QPair<QString, Entry>> entries { { "fuzz_receivepath", FuzzEntries::receivePath },
+                                                 { "fuzz_intelhex", FuzzEntries::intelHex },
+                                                 { "fuzz_package", FuzzEntries::package } };
+    for (const auto &[target, entry] : entries) {
+        for (const QString kind : { "corpus", "regressions" }) {
+            const QDir dir(QStringLiteral(FUZZ_DIR "/%1/%2").arg(kind, target));
+            const QStringList names = dir.entryList(QDir::Files);
+            QVERIFY(kind != "corpus" || !names.isEmpty());
+            for (const QString &name : names) {
+                QFile file(dir.filePath(name));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                // Seeds named "refused-" are damaged on purpose; the others are
+                // accepted.
+                const int accepted = kind != "corpus" ? -1 : name.startsWith("refused-") ? 0 : 1;
+                QTest::addRow("%s/%s", qPrintable(target), qPrintable(name))
+                    << entry << file.readAll() << accepted << -1 << -1;
+            }
+        }
+    }
+    // An answer, a request and the first 3 bytes of a 10-byte answer, cut into
+    // chunks differently.
+    const QByteArray stream = QByteArray::fromHex("3c0800015e9b0d0a3e07008baf0d0a3c0a00");
+    for (const char *sizes : { "00ff", "0000", "0a000206", "070101010101010101" })
+        QTest::addRow("receive path, chunks %s", sizes)
+            << Entry(FuzzEntries::receivePath) << QByteArray::fromHex(sizes) + stream << 1 << 2
+            << 3;
+    QTest::newRow("receive path, request only")
+        << Entry(FuzzEntries::receivePath) << QByteArray::fromHex("00ff3e07008baf0d0a") << 1 << 1
+        << 0;
 }
 
-void TestFuzzInputs::receivePath_sameStreamInAnyChunks()
+void TestFuzzInputs::entry_holdsItsChecksOnEveryInput()
 {
+    QFETCH(Entry, entry);
     QFETCH(QByteArray, input);
-    QFETCH(int, goodFrames);
-    QFETCH(int, pendingBytes);
-    const FuzzEntries::Outcome outcome = FuzzEntries::receivePath(input);
+    QFETCH(int, accepted);
+    QFETCH(int, frames);
+    QFETCH(int, pending);
+    const FuzzEntries::Outcome outcome = entry(input);
     QCOMPARE(outcome.broken, QString());
-    QCOMPARE(outcome.goodFrames, goodFrames);
-    QCOMPARE(outcome.pendingBytes, qsizetype(pendingBytes));
-}
-
-void TestFuzzInputs::receivePath_keepsAtMostOneFrameAndDecodesSeeds_data()
-{
-    QVERIFY(addInputs(QStringLiteral("fuzz_receivepath")) > 0);
-}
-
-void TestFuzzInputs::receivePath_keepsAtMostOneFrameAndDecodesSeeds()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(bool, seed);
-    QFETCH(bool, refused);
-    const FuzzEntries::Outcome outcome = FuzzEntries::receivePath(input);
-    QCOMPARE(outcome.broken, QString());
-    QVERIFY2(outcome.pendingBytes < 255, qPrintable(QString::number(outcome.pendingBytes)));
-    // The other seeds carry frames the sender or the PC could have written.
-    if (seed)
-        QCOMPARE(outcome.goodFrames > 0, !refused);
-}
-
-void TestFuzzInputs::intelHex_parsesSeedsAndSurvivesTheRest_data()
-{
-    QVERIFY(addInputs(QStringLiteral("fuzz_intelhex")) > 0);
-}
-
-void TestFuzzInputs::intelHex_parsesSeedsAndSurvivesTheRest()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(bool, seed);
-    QFETCH(bool, refused);
-    const FuzzEntries::Outcome outcome = FuzzEntries::intelHex(input);
-    QCOMPARE(outcome.broken, QString());
-    if (seed)
-        QCOMPARE(outcome.accepted, !refused);
-}
-
-void TestFuzzInputs::package_readsSeedsAndSurvivesTheRest_data()
-{
-    QVERIFY(addInputs(QStringLiteral("fuzz_package")) > 0);
-}
-
-void TestFuzzInputs::package_readsSeedsAndSurvivesTheRest()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(bool, seed);
-    QFETCH(bool, refused);
-    const FuzzEntries::Outcome outcome = FuzzEntries::package(input);
-    QCOMPARE(outcome.broken, QString());
-    if (seed)
-        QCOMPARE(outcome.accepted, !refused);
+    QVERIFY(outcome.pendingBytes < 255);
+    if (accepted >= 0) {
+        const bool receivePath = entry == FuzzEntries::receivePath;
+        QCOMPARE(receivePath ? outcome.goodFrames > 0 : outcome.accepted, bool(accepted));
+    }
+    if (frames >= 0) {
+        QCOMPARE(outcome.goodFrames, frames);
+        QCOMPARE(outcome.pendingBytes, qsizetype(pending));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFuzzInputs)

@@ -1,306 +1,216 @@
 #include "faultsoak.h"
 
-#include "VX4interface.h"
 #include "downloadimage.h"
 #include "simlink.h"
-#include "vx4protocol.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+
+#include <functional>
 
 using namespace VX4Protocol;
 
 namespace {
-constexpr int RecoveryLimitMs = 3000; ///< the engine is Connected again this soon after faults end
-constexpr int ActivityLimitMs = 60000; ///< longest a download or exchange may take under faults
+constexpr int RecoveryLimitMs = 3000; ///< the engine is heard and connected this soon after faults
+constexpr int ActivityLimitMs = 60000; ///< longest a download may take under faults
 constexpr qint64 MemoryGrowthLimitKb = 20 * 1024; ///< growth of the process allowed over a run
-
-void spinFor(qint64 untilMs, const QElapsedTimer &clock, const std::function<void()> &tick)
-{
-    while (clock.elapsed() < untilMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        tick();
-    }
-}
-} // namespace
 
 qint64 residentKb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    return text.mid(text.indexOf("VmRSS:") + 6).simplified().split(' ').first().toLongLong();
 }
 
-QString FaultSoak::Summary::toText() const
+class Soak
 {
-    QString text
-        = QStringLiteral("cycles %1, faults injected %2, downloads tried %3, successes %4, correct "
-                         "failures %5, calibration exchanges %6, slowest recovery %7 ms, memory "
-                         "%8 kB -> %9 kB, violations %10")
-              .arg(cycles)
-              .arg(faultsInjected)
-              .arg(downloadsTried)
-              .arg(downloadSuccesses)
-              .arg(downloadFailures)
-              .arg(calibrationExchanges)
-              .arg(slowestRecoveryMs)
-              .arg(rssStartKb)
-              .arg(rssEndKb)
-              .arg(violations.size());
-    for (const QString &v : violations)
-        text += QStringLiteral("\n  violation: ") + v;
+public:
+    QRandomGenerator rng;
+    QElapsedTimer clock;
+    SimLink link;
+    SoakReport report;
+    qint64 faultsUntilMs = 0;
+    qint64 nextFaultMs = 0;
+    qint64 silentUntilMs = 0;
+    bool heavy = false;
+    bool faulty = false;
+
+    explicit Soak(quint32 seed)
+        : rng(seed)
+    {
+    }
+
+    void violation(const QString &what)
+    {
+        report.violations.append(QStringLiteral("%1 ms: %2").arg(clock.elapsed()).arg(what));
+    }
+
+    // Runs the event loop for up to `ms` until `done`, with faults until
+    // `faultsUntilMs`.
+    bool spin(qint64 ms, const std::function<bool()> &done)
+    {
+        for (const qint64 end = clock.elapsed() + ms; !done() && clock.elapsed() < end;) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (clock.elapsed() < faultsUntilMs)
+                injectFault();
+            else if (faulty)
+                clearFaults();
+        }
+        return done();
+    }
+
+    void clearFaults()
+    {
+        faulty = false;
+        silentUntilMs = 0;
+        link.sender.setSilent(false);
+        link.sender.dropNextAnswers(0);
+        link.sender.setAnswerDelay(0);
+    }
+
+    void injectFault()
+    {
+        faulty = true;
+        if (silentUntilMs && clock.elapsed() >= silentUntilMs) {
+            link.sender.setSilent(false);
+            silentUntilMs = 0;
+        }
+        // A fault every 20 to 200 ms in heavy cycles, every 0.3 to 1.5 s in light
+        // ones.
+        if (clock.elapsed() < nextFaultMs)
+            return;
+        nextFaultMs = clock.elapsed() + (heavy ? rng.bounded(20, 200) : rng.bounded(300, 1500));
+        ++report.faults;
+        SimulatedSender &sender = link.sender;
+        QByteArray garbage(rng.bounded(1, 40), Qt::Uninitialized);
+        switch (rng.bounded(5)) {
+        case 0:
+            sender.dropNextAnswers(rng.bounded(1, 4));
+            break;
+        case 1:
+            sender.corruptNextCrc();
+            break;
+        case 2:
+            for (char &byte : garbage)
+                byte = char(rng.bounded(256));
+            sender.injectGarbage(garbage);
+            break;
+        case 3:
+            if (!silentUntilMs) {
+                sender.setSilent(true);
+                silentUntilMs = clock.elapsed()
+                    + (rng.bounded(4) ? rng.bounded(50, 600) : rng.bounded(600, 4000));
+            }
+            break;
+        default:
+            sender.setAnswerDelay(rng.bounded(2) ? rng.bounded(0, 1500) : 0);
+        }
+    }
+
+    void download()
+    {
+        VX4Interface *engine = link.engine.get();
+        QList<ProgramMemoryRow> rows;
+        quint32 address = rng.bounded(0, 64) * ProgramRowWords;
+        for (int r = rng.bounded(2, 12); r > 0;
+             --r, address += rng.bounded(1, 4) * ProgramRowWords) {
+            rows.append(ProgramMemoryRow(ProgramRowWords));
+            rows.last().address = address;
+            for (int k = rng.bounded(0, 32), last = rng.bounded(k, 64); k <= last; ++k)
+                rows.last().words[k] = rng.bounded(0x10000);
+        }
+        const QMap<quint32, quint16> before = link.sender.programMemory();
+        const QMap<quint32, quint16> expected = memoryAfterDownload(link.sender, rows);
+        QSignalSpy finished(engine, &VX4Interface::vx4FirmwareUpdateFinished);
+        // The main window offers downloads only on a connected sender.
+        if (!engine->isConnected() || !engine->startFirmwareUpdate(rows))
+            return;
+        ++report.downloads;
+        if (!spin(ActivityLimitMs, [&] { return !finished.isEmpty(); })) {
+            engine->finishFirmwareUpdate();
+            return violation(QStringLiteral("a download never ended"));
+        }
+        // The valid flag is written once the queue is empty.
+        clearFaults();
+        faultsUntilMs = 0;
+        spin(8000, [&] { return engine->queuedMessages().isEmpty(); });
+        const QMap<quint32, quint16> written = link.sender.programMemory();
+        const bool success = finished.first().at(0).toBool();
+        report.successes += success;
+        if (success && written != expected)
+            violation(QStringLiteral("success reported with a wrong image"));
+        if (link.sender.eeprom(EepromBootFlagAddress) == EepromBootFlagValid && written != before
+            && written != expected)
+            violation(QStringLiteral("a wrong image is marked valid"));
+    }
+
+    void calibrationExchange()
+    {
+        VX4Interface &engine = *link.engine;
+        engine.switchMode(CalibrationMode);
+        engine.pollForConnectionChange(false);
+        for (int i = 0; i < 5; ++i)
+            engine.capturePressure(quint8(i), 750 * i);
+        engine.saveCalDateTime(2024, 3, 5, 14, 20);
+        engine.requestCalDateTime();
+        engine.switchMode(PressureSendingMode);
+        engine.pollForConnectionChange(true);
+        engine.requestADCounts();
+    }
+
+    void cycle()
+    {
+        faultsUntilMs = clock.elapsed() + rng.bounded(1000, 5000);
+        heavy = rng.bounded(2);
+        const int activity = rng.bounded(4);
+        if (activity < 2)
+            download();
+        else if (activity == 2 && link.engine->app() == PressureSendingApp)
+            calibrationExchange();
+        spin(faultsUntilMs - clock.elapsed(), [] { return false; });
+        // Connected is not enough: a frame must arrive, so a watchdog that stopped
+        // watching cannot pass for a live line.
+        VX4Interface *engine = link.engine.get();
+        QSignalSpy answers(engine, &VX4Interface::vx4ResponseRdy);
+        QSignalSpy pressures(engine, &VX4Interface::vx4PressureMsgRdy);
+        if (!spin(RecoveryLimitMs,
+                  [&] { return answers.size() + pressures.size() > 0 && engine->isConnected(); }))
+            violation(QStringLiteral("not back %1 ms after the faults (state %2, %3 queued)")
+                          .arg(RecoveryLimitMs)
+                          .arg(int(engine->connectionState()))
+                          .arg(engine->queuedMessages().size()));
+    }
+};
+} // namespace
+
+QString SoakReport::text() const
+{
+    QString text = QStringLiteral("faults %1, downloads %2 (%3 succeeded), memory %4 kB -> %5 kB")
+                       .arg(faults)
+                       .arg(downloads)
+                       .arg(successes)
+                       .arg(memoryKb[0])
+                       .arg(memoryKb[1]);
+    for (const QString &violation : violations)
+        text += QStringLiteral("\n  violation: ") + violation;
     return text;
 }
 
-FaultSoak::FaultSoak(quint32 seed, int seconds)
-    : rng(seed)
-    , seconds(seconds)
-    , link(std::make_unique<SimLink>())
+SoakReport runFaultSoak(quint32 seed, int seconds)
 {
-}
-
-FaultSoak::~FaultSoak() = default;
-
-void FaultSoak::violation(const QString &what)
-{
-    summary.violations.append(QStringLiteral("%1 ms: %2").arg(clock.elapsed()).arg(what));
-}
-
-FaultSoak::Summary FaultSoak::run()
-{
-    clock.start();
-    if (!link->connectEngine()) {
-        violation(QStringLiteral("the engine never connected"));
-        return summary;
+    Soak soak(seed);
+    soak.clock.start();
+    if (!soak.link.connectEngine())
+        soak.violation(QStringLiteral("the engine never connected"));
+    for (int n = 0; soak.report.violations.isEmpty() && soak.clock.elapsed() < seconds * 1000;
+         ++n) {
+        soak.cycle();
+        // The first cycle warms every path up before memory is measured.
+        soak.report.memoryKb[n > 0] = residentKb();
     }
-    // The first cycle warms every path up before memory is measured.
-    cycle();
-    summary.rssStartKb = residentKb();
-    while (clock.elapsed() < qint64(seconds) * 1000)
-        cycle();
-    summary.rssEndKb = residentKb();
-    if (summary.rssEndKb - summary.rssStartKb > MemoryGrowthLimitKb)
-        violation(QStringLiteral("memory grew from %1 kB to %2 kB")
-                      .arg(summary.rssStartKb)
-                      .arg(summary.rssEndKb));
-    return summary;
-}
-
-void FaultSoak::cycle()
-{
-    ++summary.cycles;
-    const qint64 faultsUntil = clock.elapsed() + rng.bounded(2000, 8000);
-    faultsOn = true;
-    heavyFaults = rng.bounded(2) == 0;
-    switch (rng.bounded(4)) {
-    case 0:
-    case 1:
-        runDownload(faultsUntil);
-        break;
-    case 2:
-        runCalibrationExchange(faultsUntil);
-        break;
-    default:
-        idle(faultsUntil);
-        break;
-    }
-    clearFaults();
-    checkRecovery();
-}
-
-void FaultSoak::injectFault()
-{
-    if (!faultsOn)
-        return;
-    SimulatedSender &sender = link->sender;
-    if (silentUntilMs && clock.elapsed() >= silentUntilMs) {
-        sender.setSilent(false);
-        silentUntilMs = 0;
-    }
-    // A fault every 20 to 200 ms in heavy cycles, every 0.3 to 1.5 s in light ones.
-    if (clock.elapsed() < nextFaultMs)
-        return;
-    nextFaultMs = clock.elapsed() + (heavyFaults ? rng.bounded(20, 200) : rng.bounded(300, 1500));
-    ++summary.faultsInjected;
-    switch (rng.bounded(6)) {
-    case 0:
-        sender.dropNextAnswers(int(rng.bounded(1, 4)));
-        break;
-    case 1:
-        sender.corruptNextCrc();
-        break;
-    case 2: {
-        QByteArray garbage;
-        for (int i = int(rng.bounded(1, 40)); i > 0; --i)
-            garbage.append(char(rng.bounded(256)));
-        sender.injectGarbage(garbage);
-        break;
-    }
-    case 3:
-        if (!silentUntilMs) {
-            sender.setSilent(true);
-            silentUntilMs = clock.elapsed()
-                + (rng.bounded(4) ? rng.bounded(50, 600) : rng.bounded(600, 4000));
-        }
-        break;
-    case 4:
-        sender.setAnswerDelay(int(rng.bounded(0, 1500)));
-        break;
-    default:
-        sender.setAnswerDelay(0);
-        break;
-    }
-}
-
-void FaultSoak::clearFaults()
-{
-    faultsOn = false;
-    silentUntilMs = 0;
-    link->sender.setSilent(false);
-    link->sender.dropNextAnswers(0);
-    link->sender.setAnswerDelay(0);
-}
-
-bool FaultSoak::waitForConnected(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return link->engine->isConnected(); }, timeoutMs);
-}
-
-void FaultSoak::checkRecovery()
-{
-    // Connected is not enough: a frame must arrive after the faults, so a watchdog that stopped
-    // watching cannot pass for a live line.
-    const qint64 start = clock.elapsed();
-    bool heard = false;
-    VX4Interface *engine = link->engine.get();
-    QObject guard;
-    QObject::connect(engine, &VX4Interface::vx4ResponseRdy, &guard, [&heard] { heard = true; });
-    QObject::connect(engine, &VX4Interface::vx4PressureMsgRdy, &guard, [&heard] { heard = true; });
-    if (!QTest::qWaitFor([&] { return heard && engine->isConnected(); }, RecoveryLimitMs)) {
-        QStringList queue;
-        for (const VX4Message &m : engine->queuedMessages())
-            queue.append(m.toString());
-        violation(QStringLiteral("not connected %1 ms after the faults ended (state %2, heard %3, "
-                                 "sender app %4 mode %5, queue: %6)")
-                      .arg(RecoveryLimitMs)
-                      .arg(int(engine->connectionState()))
-                      .arg(heard)
-                      .arg(int(link->sender.app()))
-                      .arg(int(link->sender.mode()))
-                      .arg(queue.join(QStringLiteral("; "))));
-        waitForConnected(ActivityLimitMs);
-    }
-    summary.slowestRecoveryMs = qMax(summary.slowestRecoveryMs, clock.elapsed() - start);
-}
-
-void FaultSoak::idle(qint64 untilMs)
-{
-    spinFor(untilMs, clock, [this] { injectFault(); });
-}
-
-QList<ProgramMemoryRow> FaultSoak::randomImage()
-{
-    QList<ProgramMemoryRow> rows;
-    quint32 address = quint32(rng.bounded(0, 64)) * ProgramRowWords;
-    for (int r = int(rng.bounded(2, 12)); r > 0; --r) {
-        ProgramMemoryRow row(ProgramRowWords);
-        row.address = address;
-        const int first = int(rng.bounded(0, 32));
-        const int last = int(rng.bounded(first, 64));
-        for (int k = first; k <= last; ++k)
-            row.words[k] = rng.bounded(0x10000);
-        rows.append(row);
-        address += quint32(rng.bounded(1, 4)) * ProgramRowWords;
-    }
-    return rows;
-}
-
-void FaultSoak::runDownload(qint64 faultsUntilMs)
-{
-    // Downloads start on a connected sender, as the main window only offers them then.
-    if (!link->engine->isConnected() && !waitForConnected(RecoveryLimitMs)) {
-        idle(faultsUntilMs);
-        return;
-    }
-    const QList<ProgramMemoryRow> rows = randomImage();
-    const QMap<quint32, quint16> before = link->sender.programMemory();
-    const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, rows);
-
-    QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
-    if (!link->engine->startFirmwareUpdate(rows)) {
-        idle(faultsUntilMs);
-        return;
-    }
-    ++summary.downloadsTried;
-    const qint64 deadline = clock.elapsed() + ActivityLimitMs;
-    while (finished.isEmpty() && clock.elapsed() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (clock.elapsed() < faultsUntilMs)
-            injectFault();
-        else if (faultsOn)
-            clearFaults();
-    }
-    clearFaults();
-    if (finished.isEmpty()) {
-        violation(QStringLiteral("a download never ended"));
-        link->engine->finishFirmwareUpdate();
-        return;
-    }
-    const bool success = finished.first().at(0).toBool();
-    // Let the final EEPROM write and the restart happen before judging the sender.
-    (void)QTest::qWaitFor([this] { return link->engine->queuedMessages().isEmpty(); }, 8000);
-    QTest::qWait(200);
-
-    // Words the image does not touch: the merged rows keep them.
-    QMap<quint32, quint16> written = link->sender.programMemory();
-    const bool imageIsRight = written == expected;
-    const bool marked = link->sender.eeprom(EepromBootFlagAddress) == EepromBootFlagValid;
-    if (success) {
-        ++summary.downloadSuccesses;
-        if (!imageIsRight)
-            violation(QStringLiteral("success reported with a wrong image"));
-    } else {
-        ++summary.downloadFailures;
-        if (marked && !imageIsRight && written != before)
-            violation(QStringLiteral("failed download left a changed image marked valid"));
-    }
-    if (marked && written != before && !imageIsRight)
-        violation(QStringLiteral("a wrong image is marked valid"));
-}
-
-void FaultSoak::runCalibrationExchange(qint64 faultsUntilMs)
-{
-    if (!waitForConnected(RecoveryLimitMs) || link->engine->app() != PressureSendingApp) {
-        idle(faultsUntilMs);
-        return;
-    }
-    ++summary.calibrationExchanges;
-    VX4Interface &engine = *link->engine;
-    engine.switchMode(CalibrationMode);
-    engine.pollForConnectionChange(false);
-    static const int setPoints[] = { 0, 750, 1500, 2250, 3000 };
-    for (int i = 0; i < 5; ++i)
-        engine.capturePressure(quint8(i), setPoints[i]);
-    const QDateTime now = QDateTime::currentDateTime();
-    engine.saveCalDateTime(quint16(now.date().year()), quint8(now.date().month()),
-                           quint8(now.date().day()), quint8(now.time().hour()),
-                           quint8(now.time().minute()));
-    engine.requestCalDateTime();
-    engine.switchMode(PressureSendingMode);
-    engine.pollForConnectionChange(true);
-    for (int i = 0; i < 5; ++i)
-        engine.requestADCounts();
-    const qint64 deadline = clock.elapsed() + ActivityLimitMs;
-    while (clock.elapsed() < qMax(faultsUntilMs, qint64(0)) && clock.elapsed() < deadline) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        injectFault();
-    }
+    if (soak.report.memoryKb[1] - soak.report.memoryKb[0] > MemoryGrowthLimitKb)
+        soak.violation(QStringLiteral("memory grew by more than %1 kB").arg(MemoryGrowthLimitKb));
+    return soak.report;
 }

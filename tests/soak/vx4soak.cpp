@@ -1,5 +1,5 @@
 // Fault soak: the engine against the simulated sender with faults at a high rate for a given time.
-// Prints a summary; exits 1 when an invariant was violated.
+// Prints a summary and the invariants broken; exits 1 when there are any.
 #include "faultsoak.h"
 
 #include <QCommandLineParser>
@@ -17,24 +17,22 @@ int main(int argc, char **argv)
         "dropped answers, corrupted CRCs, garbage, silences and late answers hit the line, "
         "during firmware downloads, calibration exchanges and idle polling."));
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
-                                           QStringLiteral("How long to run (default 600)."),
-                                           QStringLiteral("N"), QStringLiteral("600"));
-    const QCommandLineOption seedOption(QStringLiteral("seed"),
-                                        QStringLiteral("Random seed (default: the time)."),
-                                        QStringLiteral("N"));
-    parser.addOption(secondsOption);
-    parser.addOption(seedOption);
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     QStringLiteral("How long to run (default 600)."),
+                                     QStringLiteral("N"), QStringLiteral("600"));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Random seed (default: the time)."),
+                                  QStringLiteral("N"));
+    parser.addOptions({ seconds, seed });
     parser.process(app);
 
-    const quint32 seed = parser.isSet(seedOption) ? parser.value(seedOption).toUInt()
-                                                  : quint32(QDateTime::currentMSecsSinceEpoch());
+    const quint32 seedValue = parser.isSet(seed) ? parser.value(seed).toUInt()
+                                                 : quint32(QDateTime::currentMSecsSinceEpoch());
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
         if (type != QtDebugMsg)
             std::fprintf(stderr, "%s\n", qPrintable(msg));
     });
-    FaultSoak soak(seed, parser.value(secondsOption).toInt());
-    const FaultSoak::Summary summary = soak.run();
-    std::printf("seed %u: %s\n", seed, qPrintable(summary.toText()));
-    return summary.violations.isEmpty() ? 0 : 1;
+    const SoakReport report = runFaultSoak(seedValue, parser.value(seconds).toInt());
+    std::printf("seed %u: %s\n", seedValue, qPrintable(report.text()));
+    return report.violations.isEmpty() ? 0 : 1;
 }
