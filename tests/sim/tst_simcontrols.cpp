@@ -16,7 +16,8 @@ struct Sim
 {
     SimulatedSender sender;
     PtyEndpoint pty { &sender };
-    Drift drift { 0, 0, DefaultWobblePeriodS, {} }; // held still: the applied pressure is the base, whatever the clock says
+    // Held still: the applied pressure is the base, whatever the clock says.
+    Drift drift { 0, 0, DefaultWobblePeriodS, {} };
     SimTarget target { sender, pty, drift };
 
     QString state() const
