@@ -22,6 +22,4 @@ EngineSignals::EngineSignals(VX4Interface *engine, bool withTraffic)
     connect(engine, &E::vx4PressureMsgRdy, this, [=](int p) { add("pressure %1", p); });
     connect(engine, &E::vx4ResponseRdy, this,
             [=](const VX4Message &m) { add("response %1", int(m.command)); });
-    connect(engine, &E::vx4MessageTimeout, this,
-            [=](const VX4Message &m) { add("timeout %1", int(m.command)); });
 }

@@ -6,7 +6,7 @@
 class VX4Interface;
 
 /// Records the engine's signals as short texts ("app 1", "connected", "pressure -200", ...) in the
-/// order they were emitted, so tests can compare whole sequences. Answers, time-outs and pressure
+/// order they were emitted, so tests can compare whole sequences. Answers and pressure
 /// frames only `withTraffic`.
 class EngineSignals : public QObject
 {

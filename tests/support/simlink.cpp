@@ -21,7 +21,7 @@ bool SimLink::openEngine(const PortSettings &settings)
 
 bool SimLink::connectEngine(int timeoutMs)
 {
-    if (!openEngine())
+    if (!engine && !openEngine())
         return false;
     QSignalSpy connected(engine.get(), &VX4Interface::vx4ConnectedSignal);
     engine->startConnecting();

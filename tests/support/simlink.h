@@ -26,10 +26,9 @@ struct SimLink
     QList<qint64> arrivalMs; ///< when each good request reached the sender, on `clock`
 
     SimLink();
-    QString portPath() const { return pty.slavePath(); }
     /// Opens the engine on the pty (without starting to connect).
     bool openEngine(const PortSettings &settings = PortSettings());
-    /// Opens the engine, starts connecting and waits for the connected signal.
+    /// Opens the engine unless open, starts connecting and waits for the connected signal.
     bool connectEngine(int timeoutMs = 10000);
     /// Waits until nothing is queued, so the next request is the test's own.
     bool waitLineFree(int timeoutMs = 3000);
