@@ -9,10 +9,10 @@ QMap<quint32, quint16> memoryAfterDownload(const SimulatedSender &sender,
     QMap<quint32, quint16> expected = sender.programMemory();
     for (const ProgramMemoryRow &row : rows) {
         for (int k = 0; k < VX4Protocol::ProgramRowWords; ++k) {
-            if (row.words.at(k) != ProgramMemoryRow::NoData)
-                expected[row.address + k] = quint16(row.words.at(k));
-            else
-                expected[row.address + k] = sender.programWord(row.address + k);
+            const quint32 word = row.words.at(k);
+            expected[row.address + k] = word != ProgramMemoryRow::NoData
+                ? quint16(word)
+                : sender.programWord(row.address + k);
         }
     }
     return expected;

@@ -4,43 +4,22 @@
 
 EngineSignals::EngineSignals(VX4Interface *engine, bool withTraffic)
 {
-    auto add = [this](const QString &event) { events.append(event); };
-    connect(engine, &VX4Interface::vx4AppChanged, this,
-            [add](VX4App a) { add(QStringLiteral("app %1").arg(int(a))); });
-    connect(engine, &VX4Interface::vx4ModeChanged, this,
-            [add](VX4Mode m) { add(QStringLiteral("mode %1").arg(int(m))); });
-    connect(engine, &VX4Interface::vx4CalDateTimeChanged, this, [add](const QDateTime &dt) {
-        add(QStringLiteral("caldate %1")
-                .arg(dt.isValid() ? dt.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                                  : QStringLiteral("invalid")));
+    using E = VX4Interface;
+    const auto add = [this](const QString &text, auto value) { events.append(text.arg(value)); };
+    connect(engine, &E::vx4AppChanged, this, [=](VX4App a) { add("app %1", int(a)); });
+    connect(engine, &E::vx4ModeChanged, this, [=](VX4Mode m) { add("mode %1", int(m)); });
+    connect(engine, &E::vx4CalDateTimeChanged, this, [=](const QDateTime &dt) {
+        add("caldate %1", dt.isValid() ? dt.toString("yyyy-MM-dd HH:mm") : QString("invalid"));
     });
-    connect(engine, &VX4Interface::vx4FirmwareVersionChanged, this,
-            [add](quint8 ma, quint8 mi) { add(QStringLiteral("firmware %1.%2").arg(ma).arg(mi)); });
-    connect(engine, &VX4Interface::vx4SerialNumberChanged, this,
-            [add](quint16 sn) { add(QStringLiteral("serial %1").arg(sn)); });
-    connect(engine, &VX4Interface::vx4ADOffsetChanged, this,
-            [add](qint16 o) { add(QStringLiteral("offset %1").arg(o)); });
-    connect(engine, &VX4Interface::vx4ConnectedSignal, this,
-            [add]() { add(QStringLiteral("connected")); });
-    connect(engine, &VX4Interface::vx4DisconnectedSignal, this,
-            [add]() { add(QStringLiteral("disconnected")); });
+    connect(engine, &E::vx4FirmwareVersionChanged, this,
+            [=](quint8 ma, quint8 mi) { add("firmware %1", QString("%1.%2").arg(ma).arg(mi)); });
+    connect(engine, &E::vx4SerialNumberChanged, this, [=](quint16 sn) { add("serial %1", sn); });
+    connect(engine, &E::vx4ADOffsetChanged, this, [=](qint16 o) { add("offset %1", o); });
+    connect(engine, &E::vx4ConnectedSignal, this, [this] { events.append("connected"); });
+    connect(engine, &E::vx4DisconnectedSignal, this, [this] { events.append("disconnected"); });
     if (!withTraffic)
         return;
-    connect(engine, &VX4Interface::vx4PressureMsgRdy, this,
-            [add](int p, const VX4Message &) { add(QStringLiteral("pressure %1").arg(p)); });
-    connect(engine, &VX4Interface::vx4ResponseRdy, this,
-            [add](const VX4Message &m) { add(QStringLiteral("response %1").arg(m.command)); });
-    connect(engine, &VX4Interface::vx4MessageTimeout, this,
-            [add](const VX4Message &m) { add(QStringLiteral("timeout %1").arg(m.command)); });
-}
-
-QStringList EngineSignals::changes() const
-{
-    QStringList result;
-    for (const QString &e : events) {
-        if (!e.startsWith(QLatin1String("pressure")) && !e.startsWith(QLatin1String("response"))
-            && !e.startsWith(QLatin1String("timeout")))
-            result.append(e);
-    }
-    return result;
+    connect(engine, &E::vx4PressureMsgRdy, this, [=](int p) { add("pressure %1", p); });
+    connect(engine, &E::vx4ResponseRdy, this,
+            [=](const VX4Message &m) { add("response %1", int(m.command)); });
 }

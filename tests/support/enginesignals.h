@@ -6,7 +6,8 @@
 class VX4Interface;
 
 /// Records the engine's signals as short texts ("app 1", "connected", "pressure -200", ...) in the
-/// order they were emitted, so tests can compare whole sequences.
+/// order they were emitted, so tests can compare whole sequences. Answers and pressure
+/// frames only `withTraffic`.
 class EngineSignals : public QObject
 {
     Q_OBJECT
@@ -15,8 +16,4 @@ public:
     explicit EngineSignals(VX4Interface *engine, bool withTraffic = false);
 
     QStringList events;
-    int count(const QString &event) const { return int(events.count(event)); }
-    /// Events other than answers, time-outs and pressure frames.
-    QStringList changes() const;
-    void clear() { events.clear(); }
 };

@@ -31,41 +31,17 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, cons
         previous(type, context, message);
 }
 
-QStringList LogCapture::lines() const
-{
-    QMutexLocker locker(&mutex);
-    return captured;
-}
-
-QString LogCapture::stripPrefix(const QString &line)
-{
-    static const QRegularExpression prefix(QStringLiteral("^\\S+ @ \\d+ : "));
-    QString text = line;
-    return text.remove(prefix);
-}
-
-QStringList LogCapture::texts() const
-{
-    QStringList result;
-    for (const QString &line : lines())
-        result.append(stripPrefix(line));
-    return result;
-}
-
 QStringList LogCapture::textsFrom(const QString &source) const
 {
+    static const QRegularExpression prefix(QStringLiteral("^(\\S+) @ \\d+ : "));
+    QMutexLocker locker(&mutex);
     QStringList result;
-    const QString head = source + QStringLiteral(" @ ");
-    for (const QString &line : lines()) {
-        if (line.startsWith(head))
-            result.append(stripPrefix(line));
+    for (const QString &line : captured) {
+        const QRegularExpressionMatch m = prefix.match(line);
+        if (source.isEmpty() || m.captured(1) == source)
+            result.append(QString(line).remove(0, m.capturedLength()));
     }
     return result;
-}
-
-int LogCapture::count(const QString &text) const
-{
-    return int(texts().count(text));
 }
 
 void LogCapture::clear()

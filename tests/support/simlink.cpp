@@ -8,6 +8,9 @@ SimLink::SimLink()
     QString error;
     if (!pty.open(&error))
         qFatal("Cannot open a pseudo-terminal: %s", qPrintable(error));
+    clock.start();
+    QObject::connect(&sender, &SimulatedSender::requestReceived, &sender,
+                     [this] { arrivalMs.append(clock.elapsed()); });
 }
 
 bool SimLink::openEngine(const PortSettings &settings)
@@ -18,9 +21,14 @@ bool SimLink::openEngine(const PortSettings &settings)
 
 bool SimLink::connectEngine(int timeoutMs)
 {
-    if (!openEngine())
+    if (!engine && !openEngine())
         return false;
     QSignalSpy connected(engine.get(), &VX4Interface::vx4ConnectedSignal);
     engine->startConnecting();
     return connected.wait(timeoutMs);
+}
+
+bool SimLink::waitLineFree(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return engine->queuedMessages().isEmpty(); }, timeoutMs);
 }

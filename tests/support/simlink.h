@@ -4,7 +4,16 @@
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
+#include <QElapsedTimer>
 #include <memory>
+
+/// A frame as the sender would answer `command`.
+inline QByteArray answerFrame(quint8 command, const QByteArray &payload)
+{
+    return VX4Message::buildFrame(VX4Protocol::AnswerMarker,
+                                  quint8(VX4Protocol::FrameOverhead + payload.size()), command,
+                                  payload);
+}
 
 /// A simulated sender served on a pseudo-terminal and, once `openEngine` is called, the engine
 /// opened on the other end through the real serial port path.
@@ -13,11 +22,14 @@ struct SimLink
     SimulatedSender sender;
     PtyEndpoint pty { &sender };
     std::unique_ptr<VX4Interface> engine;
+    QElapsedTimer clock; ///< started with the link
+    QList<qint64> arrivalMs; ///< when each good request reached the sender, on `clock`
 
     SimLink();
-    QString portPath() const { return pty.slavePath(); }
     /// Opens the engine on the pty (without starting to connect).
     bool openEngine(const PortSettings &settings = PortSettings());
-    /// Opens the engine, starts connecting and waits for the connected signal.
+    /// Opens the engine unless open, starts connecting and waits for the connected signal.
     bool connectEngine(int timeoutMs = 10000);
+    /// Waits until nothing is queued, so the next request is the test's own.
+    bool waitLineFree(int timeoutMs = 3000);
 };
