@@ -31,17 +31,24 @@ bool WizardDriver::click(QWizard::WizardButton which)
     return true;
 }
 
+bool WizardDriver::hearReading(double psi)
+{
+    QSignalSpy readings(engine, &VX4Interface::vx4PressureMsgRdy);
+    sender.setAppliedPressure(psi);
+    // The sender's reading may still change while a saved calibration is on its way to it.
+    return QTest::qWaitFor(
+        [&] {
+            return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
+        },
+        5000);
+}
+
 bool WizardDriver::capture(double psi, int presses)
 {
     const int id = wizard.currentId();
     AbstractCalPage *page = wizard.capturePage(id);
-    QSignalSpy readings(engine, &VX4Interface::vx4PressureMsgRdy);
     sender.setAppliedPressure(psi);
-    // The sender's reading may still change while a saved calibration is on its way to it.
-    const auto heard = [&] {
-        return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
-    };
-    if (!page || (!isCalibrationPage(id) && !QTest::qWaitFor(heard, 5000)))
+    if (!page || (!isCalibrationPage(id) && !hearReading(psi)))
         return false;
     for (int i = 0; i < presses; ++i)
         page->captureButton()->click();
@@ -50,9 +57,8 @@ bool WizardDriver::capture(double psi, int presses)
 
 bool WizardDriver::runPass(bool calibration, double offsetPsi)
 {
-    for (int psi : CalPages::SetPointsPsi) {
+    for (int psi : CalPages::SetPointsPsi)
         if (isCalibrationPage(wizard.currentId()) != calibration || !capture(psi + offsetPsi))
             return false;
-    }
     return true;
 }
