@@ -3,20 +3,23 @@
 #include "abstractcalpage.h"
 #include "calibrationshared.h"
 
-#include <QAbstractButton>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
+
+static bool isCalibrationPage(int id)
+{
+    return id >= CalPages::FirstCalibration && id <= CalPages::LastCalibration;
+}
 
 void WizardDriver::fillIntro()
 {
-    wizard.setField(QStringLiteral("firstName"), QStringLiteral("Ann"));
-    wizard.setField(QStringLiteral("lastName"), QStringLiteral("Smith"));
-    wizard.setField(QStringLiteral("company"), QStringLiteral("Smith & Sons <Hydraulics>"));
-    wizard.setField(QStringLiteral("calibratorMakeModel"), QStringLiteral("Fluke 700G"));
-    wizard.setField(QStringLiteral("calibratorSerialNumber"), QStringLiteral("FK-991"));
-    wizard.setField(QStringLiteral("calibratorCertNumber"), QStringLiteral("C-2024-17"));
-    wizard.setField(QStringLiteral("calibratorDueDate"), QStringLiteral("2030-01-31"));
+    wizard.setField("firstName", "Ann");
+    wizard.setField("lastName", "Smith");
+    wizard.setField("company", "Smith & Sons <Hydraulics>");
+    wizard.setField("calibratorMakeModel", "Fluke 700G");
+    wizard.setField("calibratorSerialNumber", "FK-991");
+    wizard.setField("calibratorCertNumber", "C-2024-17");
+    wizard.setField("calibratorDueDate", "2030-01-31");
 }
 
 bool WizardDriver::click(QWizard::WizardButton which)
@@ -40,46 +43,22 @@ bool WizardDriver::hearReading(double psi)
         5000);
 }
 
-bool WizardDriver::captureReading(double psi)
+bool WizardDriver::capture(double psi, int presses)
 {
     const int id = wizard.currentId();
     AbstractCalPage *page = wizard.capturePage(id);
-    if (!page || !hearReading(psi))
-        return false;
-    page->captureButton()->click();
-    return QTest::qWaitFor([&] { return wizard.currentId() != id; }, 5000);
-}
-
-bool WizardDriver::captureCalibration(double psi)
-{
-    const int id = wizard.currentId();
-    AbstractCalPage *page = wizard.capturePage(id);
-    if (!page)
-        return false;
     sender.setAppliedPressure(psi);
-    page->captureButton()->click();
+    if (!page || (!isCalibrationPage(id) && !hearReading(psi)))
+        return false;
+    for (int i = 0; i < presses; ++i)
+        page->captureButton()->click();
     return QTest::qWaitFor([&] { return wizard.currentId() != id; }, 5000);
 }
 
 bool WizardDriver::runPass(bool calibration, double offsetPsi)
 {
-    for (int psi : CalPages::SetPointsPsi) {
-        const bool moved
-            = calibration ? captureCalibration(psi + offsetPsi) : captureReading(psi + offsetPsi);
-        if (!moved)
+    for (int psi : CalPages::SetPointsPsi)
+        if (isCalibrationPage(wizard.currentId()) != calibration || !capture(psi + offsetPsi))
             return false;
-    }
     return true;
-}
-
-WorkingDir::WorkingDir()
-    : dir(qEnvironmentVariable("VX4_TEST_TMP", QDir::tempPath()) + QStringLiteral("/work-XXXXXX"))
-    , previous(QDir::currentPath())
-{
-    QDir::setCurrent(dir.path());
-}
-
-WorkingDir::~WorkingDir()
-{
-    QDir::setCurrent(previous);
 }

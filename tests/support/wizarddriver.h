@@ -16,23 +16,24 @@ struct WizardDriver
 
     void fillIntro();
     bool click(QWizard::WizardButton button);
-    /// Applies `psi` and waits until the current page has heard the sender's reading of it.
+    /// Applies `psi` and waits until the engine has passed on the sender's reading of it.
     bool hearReading(double psi);
-    /// As-found or verification page: hears a reading of `psi`, presses Capture and waits for the
-    /// wizard to move on.
-    bool captureReading(double psi);
-    /// Calibration page: applies `psi`, presses Capture and waits for the wizard to move on.
-    bool captureCalibration(double psi);
-    /// Every page of one pass at `offsetPsi` from its set points.
+    /// Applies `psi`; on an as-found or verification page waits until the page has heard the
+    /// sender's reading of it; presses Capture `presses` times at once; waits for the next page.
+    bool capture(double psi, int presses = 1);
+    bool captureReading(double psi) { return capture(psi); }
+    /// Every page of the current pass, which must be the calibration pass or not as `calibration`
+    /// says, at `offsetPsi` from its set points.
     bool runPass(bool calibration, double offsetPsi = 0);
 };
 
 /// A fresh temporary working directory for the test's duration.
 struct WorkingDir
 {
-    QTemporaryDir dir;
-    QString previous;
-    WorkingDir();
-    ~WorkingDir();
+    QTemporaryDir dir { qEnvironmentVariable("VX4_TEST_TMP", QDir::tempPath())
+                        + QStringLiteral("/work-XXXXXX") };
+    QString previous = QDir::currentPath();
+    WorkingDir() { QDir::setCurrent(dir.path()); }
+    ~WorkingDir() { QDir::setCurrent(previous); }
     QString path(const QString &name) const { return dir.filePath(name); }
 };
