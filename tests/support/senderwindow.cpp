@@ -2,7 +2,6 @@
 
 #include "settingskeys.h"
 
-#include <QComboBox>
 #include <QSettings>
 
 void clearSettings()
@@ -18,14 +17,6 @@ SenderWindow::SenderWindow(const QStringList &arguments, const QStringList &extr
     qputenv("VX4_EXTRA_PORTS", (extraPorts + QStringList(portPath())).join(':').toLocal8Bit());
     window = std::make_unique<MainWindow>(QStringList { QStringLiteral("tst") } + arguments);
     selectPort(portPath());
-}
-
-bool SenderWindow::selectPort(const QString &friendlyName)
-{
-    const int index = ui()->serComboBox->findText(friendlyName);
-    if (index >= 0)
-        ui()->serComboBox->setCurrentIndex(index);
-    return index >= 0;
 }
 
 QList<QByteArray> SenderWindow::sent(quint8 command) const

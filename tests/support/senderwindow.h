@@ -5,6 +5,7 @@
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
+#include <QComboBox>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QPushButton>
@@ -29,7 +30,11 @@ struct SenderWindow
     QString portPath() const { return pty.slavePath(); }
     QString statusText() const { return ui()->statusBar->currentMessage(); }
     /// Selects the port shown as `friendlyName`; false when the combo box has no such item.
-    bool selectPort(const QString &friendlyName);
+    bool selectPort(const QString &friendlyName)
+    {
+        ui()->serComboBox->setCurrentText(friendlyName);
+        return ui()->serComboBox->currentText() == friendlyName;
+    }
     /// Waits until the connection status label reads `text`.
     bool waitForStatus(const QString &text, int timeoutMs = 10000)
     {
