@@ -1,14 +1,5 @@
 #include "senderwindow.h"
 
-#include "settingskeys.h"
-
-#include <QSettings>
-
-void clearSettings()
-{
-    QSettings(SettingsStore::Organisation, SettingsStore::Application).clear();
-}
-
 SenderWindow::SenderWindow(const QStringList &arguments, const QStringList &extraPorts)
 {
     QString error;

@@ -61,6 +61,3 @@ struct SenderWindow
             && sent(command).isEmpty();
     }
 };
-
-/// Removes every key of the settings store.
-void clearSettings();
