@@ -13,9 +13,8 @@ SenderWindow::SenderWindow(const QStringList &arguments, const QStringList &extr
 QList<QByteArray> SenderWindow::sent(quint8 command) const
 {
     QList<QByteArray> payloads;
-    for (const VX4Message &m : sender.requests()) {
+    for (const VX4Message &m : sender.requests())
         if (m.command == command)
             payloads.append(m.payload);
-    }
     return payloads;
 }

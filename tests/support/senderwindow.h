@@ -5,12 +5,8 @@
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
-#include <QComboBox>
-#include <QLCDNumber>
-#include <QLabel>
-#include <QPushButton>
-#include <QStatusBar>
 #include <QTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -29,12 +25,8 @@ struct SenderWindow
     VX4Interface *engine() const { return window->pressureSenderInterface(); }
     QString portPath() const { return pty.slavePath(); }
     QString statusText() const { return ui()->statusBar->currentMessage(); }
-    /// Selects the port shown as `friendlyName`; false when the combo box has no such item.
-    bool selectPort(const QString &friendlyName)
-    {
-        ui()->serComboBox->setCurrentText(friendlyName);
-        return ui()->serComboBox->currentText() == friendlyName;
-    }
+    /// Selects the port shown as `name`, if the combo box has it.
+    void selectPort(const QString &name) { ui()->serComboBox->setCurrentText(name); }
     /// Waits until the connection status label reads `text`.
     bool waitForStatus(const QString &text, int timeoutMs = 10000)
     {
