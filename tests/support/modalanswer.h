@@ -14,8 +14,6 @@ namespace ModalAnswer {
 /// Waits (in the event loop, up to `timeoutMs`) for a modal widget other than the current one
 /// and calls `action` with it once.
 void expect(std::function<void(QWidget *)> action, int timeoutMs = 10000);
-/// Clicks the button whose text, without '&', is `text` in the next modal widget.
-void pressButton(const QString &text, int timeoutMs = 10000);
 /// Clicks a standard button of the next modal message box; stores its text in `*seenText` and
 /// informative text in `*seenInformative` when given.
 void pressButton(QMessageBox::StandardButton button, QString *seenText = nullptr,

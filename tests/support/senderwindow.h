@@ -5,14 +5,13 @@
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
-#include <QStringList>
+#include <QTest>
+#include <QtWidgets>
 
 #include <memory>
 
-class VX4Interface;
-
 /// A simulated sender on a pseudo-terminal and a main window that offers that terminal as a
-/// port (through VX4_EXTRA_PORTS) with it selected. Settings are cleared first.
+/// port (through VX4_EXTRA_PORTS) with it selected.
 struct SenderWindow
 {
     SimulatedSender sender;
@@ -25,17 +24,32 @@ struct SenderWindow
     MainWindowForm *ui() const { return window->form(); }
     VX4Interface *engine() const { return window->pressureSenderInterface(); }
     QString portPath() const { return pty.slavePath(); }
-    QString statusText() const;
-
-    /// Selects the port shown as `friendlyName`; false when the combo box has no such item.
-    bool selectPort(const QString &friendlyName);
-    /// Presses Open and waits until the window reports the sender connected.
-    bool openAndConnect(int timeoutMs = 10000);
+    QString statusText() const { return ui()->statusBar->currentMessage(); }
+    /// Selects the port shown as `name`, if the combo box has it.
+    void selectPort(const QString &name) { ui()->serComboBox->setCurrentText(name); }
     /// Waits until the connection status label reads `text`.
-    bool waitForStatus(const QString &text, int timeoutMs = 10000);
+    bool waitForStatus(const QString &text, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([&] { return ui()->connectionStatus->text() == text; }, timeoutMs);
+    }
+    /// Presses Open and waits until the window reports the sender connected.
+    bool openAndConnect(int timeoutMs = 10000)
+    {
+        ui()->serButton->click();
+        return waitForStatus(QStringLiteral("Connected"), timeoutMs);
+    }
     /// Waits until the display stands for `psi`.
-    bool waitForReading(int psi, int timeoutMs = 10000);
+    bool waitForReading(int psi, int timeoutMs = 10000)
+    {
+        return QTest::qWaitFor([&] { return ui()->psiLCD->intValue() == psi; }, timeoutMs);
+    }
+    /// Payloads of the requests with `command` that the sender has read, oldest first.
+    QList<QByteArray> sent(quint8 command) const;
+    /// Waits until the sender has read a request (the polls go on), then tells whether none
+    /// of them had `command`; whatever was queued before the poll has gone out by then.
+    bool sentNone(quint8 command) const
+    {
+        return QTest::qWaitFor([&] { return !sender.requests().isEmpty(); })
+            && sent(command).isEmpty();
+    }
 };
-
-/// Removes every key of the settings store.
-void clearSettings();

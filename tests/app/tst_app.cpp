@@ -1,0 +1,399 @@
+// The application shell against the simulated sender over a pseudo-terminal: the log path and
+// the debug window's file, the main window's values, loss and close, port opening and settings, the
+// service actions and their ranges, the calibration hand-off and the firmware update's whole flow.
+#include "VX4calibrationwizard.h"
+#include "VX4interface.h"
+#include "debugdialog.h"
+#include "firmwarepackage.h"
+#include "modalanswer.h"
+#include "qlogger.h"
+#include "senderwindow.h"
+#include "settingskeys.h"
+#include "vx4protocol.h"
+#include "vx4serialnumdialog.h"
+#include "wizarddriver.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace VX4Protocol;
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLogger::install(); }
+    void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
+    void loggedLine_isStampedAndPassedOnUnchanged_data();
+    void loggedLine_isStampedAndPassedOnUnchanged();
+    void debugOutputSave_writesTheLinesOrExplainsTheFailure_data();
+    void debugOutputSave_writesTheLinesOrExplainsTheFailure();
+    void sender_showsItsValues_isLostAndRegained_andClosed();
+    void portOpen_takesTheChosenSettingsOrShowsWhyNot_data();
+    void portOpen_takesTheChosenSettingsOrShowsWhyNot();
+    void zeroPressure_onlyWithinThirtyPsi_data();
+    void zeroPressure_onlyWithinThirtyPsi();
+    void serialNumber_writtenWithinSixteenBits_data();
+    void serialNumber_writtenWithinSixteenBits();
+    void calibrationCancelledOnACalibrationPage_stillNoticesALostSender();
+    void firmwarePackageRefusedOrDeclined_sendsNothing_data();
+    void firmwarePackageRefusedOrDeclined_sendsNothing();
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords();
+    void failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses();
+
+private:
+    QTemporaryDir work;
+};
+
+namespace {
+// The texts the technician reads about the sender, '|' between them.
+QString deviceTexts(MainWindowForm *ui)
+{
+    QStringList texts;
+    for (QLabel *label : { ui->serNum, ui->firmVer, ui->calDate, ui->pressureOffsetValue,
+                           ui->currApp, ui->opMode, ui->adStatus, ui->connectionStatus })
+        texts << label->text();
+    return texts.join('|');
+}
+void configure(SenderWindow &w, const QStringList &texts, QDialogButtonBox::StandardButton button)
+{
+    ModalAnswer::expect([=](QWidget *modal) {
+        const QList<QComboBox *> boxes = modal->findChildren<QComboBox *>();
+        for (int i = 0; i < boxes.size(); ++i)
+            boxes.at(i)->setCurrentText(texts.at(i));
+        modal->findChild<QDialogButtonBox *>()->button(button)->click();
+    });
+    w.ui()->serConfigButton->click();
+}
+const QByteArray EndRecord = ":00000001FF\r\n";
+// Eight words from word address 0x40 and one at 0x100.
+const QByteArray TwoRows
+    = ":10008000341278569A78BCDE00F011E022D033C0EA\r\n:02020000AA55FD\r\n" + EndRecord;
+
+QByteArray package(const QByteArray &hex)
+{
+    FirmwarePackage p;
+    p.versionMajor = 2, p.versionMinor = 5, p.hexData = hex, p.description = "Faster start-up.";
+    p.packagedOn = QDateTime(QDate(2026, 11, 30), QTime(14, 5, 9));
+    p.md5 = packageDigest(p);
+    return FirmwarePackageWriter::toBytes(p);
+}
+
+QString write(const QTemporaryDir &dir, const QByteArray &bytes)
+{
+    QFile file(dir.filePath("written"));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
+                                                                                : QString();
+}
+
+/// Presses Update Firmware and picks `path`; returns the progress dialog.
+QProgressDialog *updateFirmware(SenderWindow &w, const QString &path)
+{
+    w.window->setFileChooser(
+        [=](QWidget *, const QString &, const QString &, const QString &) { return path; });
+    w.ui()->updateFirmButton->click();
+    return w.window->firmwareProgressDialog();
+}
+} // namespace
+
+void TestApp::loggedLine_isStampedAndPassedOnUnchanged_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("source line") << "mainwindow @ 42 : text \"quoted\" -7";
+    QTest::newRow("place markers and printf letters") << "%1 %2 100%1 %s %d %n %% 50%";
+}
+
+void TestApp::loggedLine_isStampedAndPassedOnUnchanged()
+{
+    QFETCH(QString, text);
+    QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
+    const QDateTime before = QDateTime::currentDateTime();
+    qDebug().noquote() << text;
+    QCOMPARE(spy.size(), 1);
+    const QString line = spy.at(0).at(0).toString();
+    const QDateTime stamp = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
+    QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(line));
+    QCOMPARE(line.mid(23), ' ' + text);
+}
+
+void TestApp::debugOutputSave_writesTheLinesOrExplainsTheFailure_data()
+{
+    // A link to the failing target, so that root meets the failure too.
+    QTest::addColumn<QString>("linkTo"); // none: an older file to replace
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("older file replaced") << QString() << QString();
+    QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
+    QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
+}
+
+void TestApp::debugOutputSave_writesTheLinesOrExplainsTheFailure()
+{
+    QFETCH(QString, linkTo);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path
+        = linkTo.isEmpty() ? write(dir, "an older, longer text") : dir.filePath("log");
+    QVERIFY(linkTo.isEmpty() || QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
+    DebugDialog dialog;
+    dialog.appendPlainText("a\nb 50%");
+    QString text, seenReason;
+    ModalAnswer::expect([&](QWidget *modal) {
+        auto *files = qobject_cast<QFileDialog *>(modal);
+        if (!reason.isEmpty())
+            ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
+        files->setOption(QFileDialog::DontConfirmOverwrite); // its own question is not ours
+        files->setFocus(); // the dialog leaves its name field alone while that has the focus
+        files->selectFile(path);
+        static_cast<QDialog *>(files)->accept();
+    });
+    dialog.saveButton()->click();
+    QCOMPARE(seenReason, reason);
+    QFile file(path);
+    QVERIFY(reason.isEmpty() ? file.open(QIODevice::ReadOnly) && file.readAll() == "a\nb 50%"
+                             : text.startsWith("The debug output could not be saved to "));
+}
+
+void TestApp::sender_showsItsValues_isLostAndRegained_andClosed()
+{
+    SenderWindow w({ "-ShowSetSerial" });
+    MainWindowForm *ui = w.ui();
+    w.sender.setSerialNumber(42);
+    w.sender.setFirmwareVersion(0, 7); // the first version with an A/D offset
+    w.sender.setCalDateTime(QDateTime(QDate(2014, 3, 5), QTime(15, 7)));
+    w.sender.setAdOffset(-100);
+    w.sender.setAppliedPressure(1500);
+    QVERIFY(w.openAndConnect() && w.waitForReading(1500));
+    const QString shown = "OVX4-0042|0.7|2014-03-05 03:07 PM|-100|Pressure Sending Application|"
+                          "Pressure Sending Mode|Okay|Connected";
+    QCOMPARE(deviceTexts(ui), shown);
+    w.sender.setAppliedPressure(-12.4);
+    QVERIFY(w.waitForReading(-12));
+
+    w.sender.setSilent(true);
+    QVERIFY(w.waitForStatus("Disconnected"));
+    const QString cleared = "|||||||Disconnected";
+    QCOMPARE(deviceTexts(ui), cleared);
+    QVERIFY(ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled());
+    w.sender.setSilent(false);
+    QTRY_COMPARE(deviceTexts(ui), shown);
+
+    ui->serButton->click();
+    QCOMPARE(w.statusText(), "Closed " + w.portPath());
+    QCOMPARE(deviceTexts(ui), cleared);
+    QVERIFY(!w.engine() && ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled()
+            && ui->serComboBox->isEnabled() && ui->serButton->text() == "Open");
+}
+
+void TestApp::portOpen_takesTheChosenSettingsOrShowsWhyNot_data()
+{
+    QTest::addColumn<QStringList>("choice"); // none: a port that does not exist
+    QTest::addColumn<QList<int>>("line"); // as opened: baud, data bits, parity, stop bits, flow
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing port") << QStringList() << QList<int>() << "No such file or directory";
+    QTest::newRow("fast, even, two, hardware")
+        << QStringList { "115200", "7", "Even", "2", "Hardware" }
+        << QList<int> { 115200, 7, QSerialPort::EvenParity, 2, QSerialPort::HardwareControl }
+        << QString();
+}
+
+void TestApp::portOpen_takesTheChosenSettingsOrShowsWhyNot()
+{
+    QFETCH(QStringList, choice);
+    QFETCH(QList<int>, line);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    SenderWindow w({ "-ShowSerialConfig" }, { dir.filePath("no-such-port") });
+    w.ui()->serButton->click(); // Configure is offered once a port has been closed
+    w.ui()->serButton->click();
+    if (choice.isEmpty())
+        w.selectPort(dir.filePath("no-such-port"));
+    else
+        configure(w, choice, QDialogButtonBox::Ok);
+    configure(w, { "2400", "6", "Mark", "1", "Off" }, QDialogButtonBox::Cancel);
+    QString text, seenReason;
+    if (!reason.isEmpty())
+        ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
+    w.ui()->serButton->click();
+    const QString port = w.ui()->serComboBox->currentText();
+    QCOMPARE(seenReason, reason);
+    if (QSerialPort *s = w.engine())
+        QCOMPARE((QList<int> { s->baudRate(), s->dataBits(), s->parity(), s->stopBits(),
+                               s->flowControl() }),
+                 line);
+    else
+        QVERIFY(text == "Failed to open " + port && w.statusText() == text);
+    // The port tried last is offered first next time.
+    QCOMPARE(MainWindow(QStringList { "tst" }).form()->serComboBox->currentText(), port);
+}
+
+void TestApp::zeroPressure_onlyWithinThirtyPsi_data()
+{
+    QTest::addColumn<int>("psi");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("30 confirmed") << 30 << QMessageBox::Ok << "Warning.  Disconnect hydraulic";
+    QTest::newRow("0 cancelled") << 0 << QMessageBox::Cancel << "Warning.  Disconnect hydraulic";
+    QTest::newRow("31 refused") << 31 << QMessageBox::Ok << "Error.\n31PSI is outside";
+}
+
+void TestApp::zeroPressure_onlyWithinThirtyPsi()
+{
+    QFETCH(int, psi);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QString, box);
+    SenderWindow w;
+    w.sender.setAppliedPressure(psi);
+    QVERIFY(w.openAndConnect() && w.waitForReading(psi));
+    w.sender.clearRequests();
+    QString text;
+    ModalAnswer::pressButton(answer, &text);
+    w.ui()->zeroPressureButton->click();
+    QVERIFY2(text.startsWith(box), qPrintable(text));
+    const bool zeroing = box.startsWith("Warning") && answer == QMessageBox::Ok;
+    QVERIFY(zeroing || w.sentNone(ZeroPsi));
+    QTRY_COMPARE(w.sent(ZeroPsi).size() + w.sent(GetOffset).size(), zeroing ? 2 : 0);
+    // The offset is read after the zeroing; the reading is zero from then on.
+    QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), QString::number(w.sender.adOffset()));
+    QVERIFY(w.waitForReading(zeroing ? 0 : psi));
+}
+
+void TestApp::serialNumber_writtenWithinSixteenBits_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("payload"); // none: refused
+    QTest::addColumn<QString>("shown"); // the serial number after
+    QTest::newRow("123") << "123" << QByteArray::fromHex("007B") << "OVX4-0123";
+    QTest::newRow("largest") << "65535" << QByteArray::fromHex("FFFF") << "OVX4-65535";
+    QTest::newRow("too large") << "65536" << QByteArray() << "OVX4-1234";
+}
+
+void TestApp::serialNumber_writtenWithinSixteenBits()
+{
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, shown);
+    SenderWindow w({ "-ShowSetSerial" });
+    QVERIFY(w.openAndConnect());
+    w.sender.clearRequests();
+    QString refusal;
+    ModalAnswer::expect([&](QWidget *modal) {
+        auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
+        QTest::keyClicks(dialog->serialNumberField(), typed);
+        if (payload.isEmpty())
+            ModalAnswer::pressButton(QMessageBox::Ok, &refusal);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        if (dialog->isVisible()) // a refused number leaves the dialog open
+            dialog->reject();
+    });
+    w.ui()->serNumButton->click();
+    QCOMPARE(refusal.isEmpty(), !payload.isEmpty());
+    QVERIFY(!payload.isEmpty() || w.sentNone(SetSerial));
+    QTRY_COMPARE(w.sent(SetSerial), payload.isEmpty() ? QList<QByteArray>() : QList { payload });
+    QTRY_COMPARE(w.ui()->serNum->text(), shown);
+}
+
+void TestApp::calibrationCancelledOnACalibrationPage_stillNoticesALostSender()
+{
+    SenderWindow w;
+    QVERIFY(w.openAndConnect());
+    bool onCalibrationPage = false;
+    ModalAnswer::expect([&](QWidget *modal) {
+        auto *wizard = qobject_cast<CalibrationWizard *>(modal);
+        WizardDriver driver { w.sender, w.engine(), *wizard };
+        driver.fillIntro();
+        onCalibrationPage = driver.click(QWizard::NextButton) && driver.runPass(false)
+            && QTest::qWaitFor([&] { return w.sender.mode() == CalibrationMode; });
+        wizard->reject();
+    });
+    w.ui()->calButton->click();
+    QVERIFY(onCalibrationPage);
+    QTRY_COMPARE(w.sender.mode(), PressureSendingMode);
+    w.sender.setAppliedPressure(-7); // the main display follows the sender again
+    QVERIFY(w.waitForReading(-7));
+    w.sender.setSilent(true);
+    QVERIFY(w.waitForStatus("Disconnected"));
+    QCOMPARE(w.statusText(), "Disconnected");
+}
+
+void TestApp::firmwarePackageRefusedOrDeclined_sendsNothing_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("box"); // none: the confirmation is declined
+    const QByteArray good = package(TwoRows);
+    QTest::newRow("declined") << good << QString();
+    QTest::newRow("little-endian mark")
+        << QByteArray(good).replace(0, 4, QByteArray::fromHex("04030201"))
+        << "Incorrect file type.";
+    QTest::newRow("LF alone") << package(QByteArray(TwoRows).replace("\r\n", "\n"))
+                              << "Corrupted HEX record encountered.  Giving up.";
+}
+
+void TestApp::firmwarePackageRefusedOrDeclined_sendsNothing()
+{
+    SenderWindow w;
+    QVERIFY(w.openAndConnect());
+    w.sender.clearRequests();
+    QFETCH(QByteArray, file);
+    QFETCH(QString, box);
+    QString seen;
+    ModalAnswer::expect([&](QWidget *modal) { // the confirmation, unless the file is refused first
+        auto *first = qobject_cast<QMessageBox *>(modal);
+        seen = first->text();
+        if (first->button(QMessageBox::Cancel) && !box.isEmpty())
+            ModalAnswer::pressButton(QMessageBox::Ok, &seen);
+        first->button(box.isEmpty() ? QMessageBox::Cancel : QMessageBox::Ok)->click();
+    });
+    QVERIFY(!updateFirmware(w, write(work, file)));
+    QVERIFY(box.isEmpty() ? seen.startsWith("Orvelle® Firmware Update:") : seen == box);
+    QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
+}
+
+void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
+{
+    SenderWindow w;
+    QVERIFY(w.openAndConnect());
+    const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
+    QCOMPARE(QProcess::execute(VX4PACK_PATH,
+                               { "--version", "3.1", "--description", "Bench image", "-o", path,
+                                 write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
+             0);
+    w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
+    w.sender.failNextWrites(3); // a row may fail three times
+    QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
+    QString confirmation;
+    ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
+    QProgressDialog *progress = updateFirmware(w, path);
+    QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
+    QVERIFY(confirmation.endsWith("\n\nBench image\n"));
+    QVERIFY(progress && progress->maximum() == 2);
+    QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
+    QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
+    const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
+                                 0xE011, 0xD022, 0xC033, 0xBEEF };
+    for (int k = 0; k < words.size(); ++k) // low byte first
+        QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
+    QCOMPARE(w.sender.programWord(0x100), 0x55AA);
+    QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
+}
+
+void TestApp::failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses()
+{
+    SenderWindow w;
+    QVERIFY(w.openAndConnect());
+    w.sender.failNextWrites(100);
+    ModalAnswer::pressButton(QMessageBox::Ok);
+    QProgressDialog *progress = updateFirmware(w, write(work, package(TwoRows)));
+    QVERIFY(progress);
+    QString warning;
+    ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
+    QVERIFY(progress->isVisible() && progress->labelText() == warning);
+    progress->findChild<QPushButton *>()->click();
+    QTRY_VERIFY(!w.window->firmwareProgressDialog());
+    QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+}
+
+QTEST_MAIN(TestApp)
+#include "tst_app.moc"
