@@ -27,3 +27,4 @@ if command -v clang++ >/dev/null && [ -f "$fuzzer_lib" ]; then
 else
     echo "Note: clang++ with libFuzzer is not installed, so the fuzz smoke was skipped."
 fi
+scripts/linecount.sh
