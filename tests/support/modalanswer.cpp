@@ -8,13 +8,17 @@
 
 namespace ModalAnswer {
 
-void expect(std::function<void(QWidget *)> action, int timeoutMs)
+namespace {
+// Waits for a new visible modal widget that `accepts` takes; another dialog opening first (a
+// progress dialog before the box that follows it) is passed over.
+void expectMatching(std::function<bool(QWidget *)> accepts, std::function<void(QWidget *)> action,
+                    int timeoutMs)
 {
     QPointer<QWidget> before = QApplication::activeModalWidget();
     auto *poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, poll, [=, deadline = QDeadlineTimer(timeoutMs)] {
         QWidget *modal = QApplication::activeModalWidget();
-        const bool found = modal && modal != before && modal->isVisible();
+        const bool found = modal && modal != before && modal->isVisible() && accepts(modal);
         if (!found && !deadline.hasExpired())
             return;
         poll->stop();
@@ -24,6 +28,12 @@ void expect(std::function<void(QWidget *)> action, int timeoutMs)
         action(modal);
     });
     poll->start(10);
+}
+} // namespace
+
+void expect(std::function<void(QWidget *)> action, int timeoutMs)
+{
+    expectMatching([](QWidget *) { return true; }, action, timeoutMs);
 }
 
 void pressButton(QMessageBox::StandardButton button, QString *seenText, QString *seenInformative,
@@ -40,7 +50,11 @@ void pressButton(QMessageBox::StandardButton button, QString *seenText, QString 
             *seenInformative = box->informativeText();
         b->click();
     };
-    expect(press, timeoutMs);
+    const auto hasButton = [=](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        return box && box->button(button);
+    };
+    expectMatching(hasButton, press, timeoutMs);
 }
 
 } // namespace ModalAnswer
