@@ -101,7 +101,6 @@ private slots:
     void objcopyHex_readsAndPacksAsItsBinary_data();
     void objcopyHex_readsAndPacksAsItsBinary();
     void writer_laysTheFieldsOutBigEndian();
-    void vx4pack_keepsEveryFieldAndEndsRecordsWithCrLf();
     void vx4pack_refusesWhatTheUtilityWouldRefuse_data();
     void vx4pack_refusesWhatTheUtilityWouldRefuse();
     void packageBytes_areReadOnlyWhenIntact_data();
@@ -216,13 +215,6 @@ void TestFirmwareFiles::bytes_pairLowByteFirstIntoRowsOf64()
     second.words[0] = 0x0201;
     QCOMPARE(IntelHex::toRows(words), (QList<ProgramMemoryRow> { first, second }));
     QCOMPARE(IntelHex::toRows({}), QList<ProgramMemoryRow> { ProgramMemoryRow(64) });
-    // The debug view: one line per four words, the words missing shown as dashes.
-    QVERIFY(
-        IntelHex::dump(words, 4, 4)
-            .endsWith(
-                "\r\n        0000 0001 0002 0003 \r\n0000100 1234 -- -- --\n000013c -- -- -- abcd\n"
-                "0000140 0201 -- -- --\n"));
-    QVERIFY(IntelHex::dump(words, 17, 4).isEmpty() && IntelHex::dump({}, 4, 4).isEmpty());
 }
 
 void TestFirmwareFiles::objcopyHex_readsAndPacksAsItsBinary_data()
@@ -280,23 +272,6 @@ void TestFirmwareFiles::writer_laysTheFieldsOutBigEndian()
     QCOMPARE(FirmwarePackageWriter::toBytes(package),
              bytes.chopped(4) + QByteArray::fromHex("00000010")
                  + QCryptographicHash::hash(bytes.chopped(4), QCryptographicHash::Md5));
-}
-
-void TestFirmwareFiles::vx4pack_keepsEveryFieldAndEndsRecordsWithCrLf()
-{
-    QVERIFY(writeFile(path("image.hex"), QByteArray(SampleHex).replace("\r\n", "\n\n")));
-    const QString description = QStringLiteral("Zero drift fixed. Grüße, µ");
-    QCOMPARE(run(VX4PACK_PATH,
-                 { "--version", "2.5", "--description", description, "--date",
-                   "2024-03-01T10:20:30", "-o", path("out.vx4f"), path("image.hex") }),
-             qMakePair(0, QString()));
-    const Reader::Result result = Reader::read(path("out.vx4f"));
-    QCOMPARE(result.status, Reader::Ok);
-    QCOMPARE(result.package.versionMajor, 2);
-    QCOMPARE(result.package.versionMinor, 5);
-    QCOMPARE(result.package.packagedOn, SampleDate);
-    QCOMPARE(result.package.description, description);
-    QCOMPARE(result.package.hexData, SampleHex);
 }
 
 void TestFirmwareFiles::vx4pack_refusesWhatTheUtilityWouldRefuse_data()

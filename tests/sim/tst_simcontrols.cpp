@@ -1,12 +1,10 @@
-// The simulated sender's bootloader stores rows where they are sent, and the simulator's control
-// lines and options change the sender, its drift and its faults, or are refused changing nothing.
-#include "bytes.h"
+// The simulator's control lines and options change the sender, its drift and its faults, or are
+// refused changing nothing.
 #include "ptyendpoint.h"
 #include "simcontrols.h"
 #include "simulatedsender.h"
 
 #include <QCommandLineParser>
-#include <QSignalSpy>
 #include <QtTest>
 
 using namespace VX4Protocol;
@@ -25,11 +23,6 @@ struct Sim
         return simStatus(target)
             + QStringLiteral(", wobble %1 %2").arg(drift.amplitudePsi).arg(drift.periodS);
     }
-    void request(quint8 command, const QByteArray &payload)
-    {
-        sender.receive(VX4Message::buildFrame(RequestMarker, quint8(FrameOverhead + payload.size()),
-                                              command, payload));
-    }
 };
 } // namespace
 
@@ -39,35 +32,14 @@ class TestSimControls : public QObject
 
 private slots:
     void init() { sim = std::make_unique<Sim>(); }
-    void bootloader_storesAndReadsRowsAtTheirAddress();
     void controlLine_changesSenderOrIsRefused_data();
     void controlLine_changesSenderOrIsRefused();
     void options_standForTheirCommands_data();
     void options_standForTheirCommands();
-    void garbage_goesOutNowOrOnTheFirstRequest_data();
-    void garbage_goesOutNowOrOnTheFirstRequest();
 
 private:
     std::unique_ptr<Sim> sim;
 };
-
-void TestSimControls::bootloader_storesAndReadsRowsAtTheirAddress()
-{
-    sim->sender.setApp(Bootloader);
-    QSignalSpy sent(&sim->sender, &SimulatedSender::transmit);
-    QByteArray address, words;
-    VX4Bytes::appendAddress24(address, 0x1C0);
-    QMap<quint32, quint16> expected;
-    for (quint16 k = 0; k < ProgramRowWords; ++k) {
-        VX4Bytes::appendWord(words, 0x1000 + 3 * k);
-        expected.insert(0x1C0 + k, 0x1000 + 3 * k);
-    }
-    sim->request(WriteProgMem, address + words);
-    QCOMPARE(sim->sender.programMemory(), expected);
-    sim->request(ReadProgMem, address);
-    QCOMPARE(sent.size(), 2);
-    QCOMPARE(VX4Message(sent.at(1).at(0).toByteArray()).payload, words);
-}
 
 void TestSimControls::controlLine_changesSenderOrIsRefused_data()
 {
@@ -136,32 +108,6 @@ void TestSimControls::options_standForTheirCommands()
         lines.append((runControl(sim->target, words, &reply) ? "" : "!") + words.join(' '));
     }
     QCOMPARE(lines.join(';'), commands);
-}
-
-void TestSimControls::garbage_goesOutNowOrOnTheFirstRequest_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<bool>("starting");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("default bytes now") << "garbage" << false << QByteArray::fromHex("5AA5FF00");
-    QTest::newRow("given bytes now") << "garbage 01 0203" << false << QByteArray::fromHex("010203");
-    QTest::newRow("given bytes up front") << "garbage 0102" << true << QByteArray::fromHex("0102");
-}
-
-void TestSimControls::garbage_goesOutNowOrOnTheFirstRequest()
-{
-    QFETCH(QString, line);
-    QFETCH(bool, starting);
-    QFETCH(QByteArray, bytes);
-    QSignalSpy sent(&sim->sender, &SimulatedSender::transmit);
-    sim->target.starting = starting;
-    QString reply;
-    QVERIFY(runControl(sim->target, line, &reply));
-    QCOMPARE(sent.size(), starting ? 0 : 1);
-    sim->request(AppQuery, {});
-    sim->request(AppQuery, {});
-    QCOMPARE(sent.size(), 3); // the garbage once, then the two answers
-    QCOMPARE(sent.first().first().toByteArray(), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestSimControls)

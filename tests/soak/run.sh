@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Fault soak of the engine against the simulated sender: ./tests/soak/run.sh [SECONDS] [SEED]
+# Prints a summary and the invariants broken; exits non-zero when there are any.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${1:-600}
 ./scripts/install-deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)" --target vx4soak
-args=(--seconds "$seconds")
-[ -n "${2:-}" ] && args+=(--seed "$2")
-exec build/bin/vx4soak "${args[@]}"
+cmake --build build -j"$(nproc)" --target tst_soak
+export VX4_SOAK_SECONDS=${1:-600}
+[ -n "${2:-}" ] && export VX4_SOAK_SEED=$2
+exec build/bin/tst_soak
