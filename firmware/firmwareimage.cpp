@@ -101,8 +101,8 @@ QString loadLine(QByteArrayView line, IntelHex &hex, QList<quint32> &fields)
                      hexAddress(FirmwareImage::ByteSpace));
     }
     if (!hex.applyRecord(fields))
-        return tr("the extended address record holds %1 data bytes instead of the 2 of an "
-                  "address.")
+        return tr("the extended address record must hold 2 data bytes (the address), but it "
+                  "holds %1.")
             .arg(count);
     return {};
 }

@@ -77,16 +77,14 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
             record(4, 0, "FFFF") + "\r\n" + record(0, 0xFFFF, "3412") + "\r\n" + Eof,
             line2 + "the data record runs past the highest address, 0xffffffff.");
     refused("no end-of-file record", Word0 + "\r\n", "no end-of-file record");
-    refused("no data", Eof, "holds no program data");
-    refused("a byte without its partner", record(0, 1, "3412") + "\r\n" + Eof,
-            "byte at address 0x1 without its partner");
     refused("wrong checksum", Eof + "\r\n:0100200001DD\r\n",
             line2 + "the record's checksum is DD, but its contents call for DE");
     refused("leading blank", "\r\n " + Eof, line2 + "it does not start with ':'");
-    refused("type not hex", "\r\n:000000Z1FF", line2 + "its record type");
     refused("data cut short", "\r\n:02000000AB", line2 + "it holds fewer data bytes");
-    refused("extended address of one byte", "\r\n" + record(4, 0, "01"),
-            line2 + "the extended address record holds 1 data bytes");
+    refused(
+        "extended address of one byte", "\r\n" + record(4, 0, "01"),
+        line2
+            + "the extended address record must hold 2 data bytes (the address), but it holds 1.");
     // Refused for its size alone: as text it holds nothing but empty lines.
     refused("longer than a full image", QByteArray(FirmwareImage::MaxTextSize + 1, '\n'),
             QStringLiteral("is %1 bytes of HEX text").arg(FirmwareImage::MaxTextSize + 1));
