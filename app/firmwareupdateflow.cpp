@@ -1,8 +1,8 @@
 #include "firmwareupdateflow.h"
 
 #include "VX4interface.h"
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
-#include "intelhex.h"
 #include "settingskeys.h"
 #include "vx4log.h"
 
@@ -86,24 +86,13 @@ void FirmwareUpdateFlow::start()
         return;
     }
 
-    // Records separated by line feeds alone would be read as one line: only the first would load.
-    const QString lineEnds = checkHexLineEnds(package.hexData);
-    if (!lineEnds.isEmpty()) {
-        refuseFirmwareImage(lineEnds);
+    const FirmwareImage image = FirmwareImage::fromHex(package.hexData);
+    if (!image.error.isEmpty()) {
+        LOG << "Firmware image refused:" << image.error;
+        refuseFirmwareImage(image.error);
         return;
     }
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(package.hexData).split(QStringLiteral("\r\n")))) {
-        refuseFirmwareImage(QString());
-        return;
-    }
-    // Bytes that do not pair into whole words would be written as something else.
-    const QString imageProblem = hex.checkImage();
-    if (!imageProblem.isEmpty()) {
-        refuseFirmwareImage(imageProblem);
-        return;
-    }
-    const QList<ProgramMemoryRow> rows = hex.toRows(hex.toWords(hex.bytes));
+    const QList<ProgramMemoryRow> &rows = image.rows;
 
     VX4Interface *pressureSender = currentSender();
     if (!pressureSender || !pressureSender->isOpen()) {

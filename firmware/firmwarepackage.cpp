@@ -65,22 +65,6 @@ QByteArray packageDigest(const FirmwarePackage &package)
     return QCryptographicHash::hash(serialised, QCryptographicHash::Md5);
 }
 
-QString checkHexLineEnds(const QByteArray &hexData)
-{
-    for (qsizetype i = 0; i < hexData.size(); ++i) {
-        const char c = hexData.at(i);
-        const bool lone = (c == '\n' && (i == 0 || hexData.at(i - 1) != '\r'))
-            || (c == '\r' && (i + 1 == hexData.size() || hexData.at(i + 1) != '\n'));
-        if (lone)
-            return QCoreApplication::translate(
-                       "FirmwarePackage",
-                       "The firmware image in this package ends a line without CR LF (at "
-                       "byte %1), so the records after it would be lost.")
-                .arg(i);
-    }
-    return {};
-}
-
 FirmwarePackageReader::Result FirmwarePackageReader::read(const QString &path)
 {
     Result result;

@@ -23,10 +23,6 @@ struct FirmwarePackage
 /// MD5 of the serialisation of every field before `md5`.
 QByteArray packageDigest(const FirmwarePackage &package);
 
-/// Empty when every record of `hexData` ends with CR LF, else the reason for the technician:
-/// a line feed or carriage return on its own would hide the records after it.
-QString checkHexLineEnds(const QByteArray &hexData);
-
 /// Reads and checks package files; the caller tells the technician what went wrong.
 class FirmwarePackageReader
 {

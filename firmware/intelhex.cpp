@@ -38,7 +38,7 @@ int hexDigit(char c)
 }
 
 // Reads `width` hexadecimal digits at `pos`; false when any lies past the end or is no digit.
-bool hexField(const QByteArray &text, qsizetype pos, int width, quint32 *value)
+bool hexField(QByteArrayView text, qsizetype pos, int width, quint32 *value)
 {
     if (pos + width > text.size())
         return false;
@@ -84,55 +84,81 @@ QList<quint32> IntelHex::parseRecord(const QString &record)
     if (nul >= 0)
         text.truncate(nul);
 
-    if (text.isEmpty() || text.at(0) != ':') {
-        LOG << "Invalid start to HEX record:" << record;
-        return {};
-    }
-    quint32 count = 0;
-    if (!hexField(text, CountAt, 2, &count)) {
-        LOG << "Invalid byte count in HEX record:" << record;
-        return {};
-    }
-    quint32 address = 0;
-    if (!hexField(text, AddressAt, 4, &address)) {
-        LOG << "Invalid address in HEX record:" << record;
-        return {};
-    }
-    quint32 type = 0;
-    if (!hexField(text, TypeAt, 2, &type)) {
-        LOG << "Invalid record type in HEX record:" << record;
-        return {};
-    }
-
     QList<quint32> fields;
-    fields.reserve(qsizetype(count) + FieldsBesideData);
-    fields << StartMark << count << address << type;
+    qsizetype end = 0;
+    switch (readFields(text, &fields, &end)) {
+    case Fault::None:
+        return fields;
+    case Fault::Start:
+        LOG << "Invalid start to HEX record:" << record;
+        break;
+    case Fault::Count:
+        LOG << "Invalid byte count in HEX record:" << record;
+        break;
+    case Fault::Address:
+        LOG << "Invalid address in HEX record:" << record;
+        break;
+    case Fault::Type:
+        LOG << "Invalid record type in HEX record:" << record;
+        break;
+    case Fault::Data:
+        LOG << "Invalid data byte in HEX record:" << record;
+        break;
+    case Fault::Checksum:
+        LOG << "Invalid checksum in HEX record:" << record;
+        break;
+    }
+    return {};
+}
+
+IntelHex::Fault IntelHex::readFields(QByteArrayView text, QList<quint32> *fields, qsizetype *end)
+{
+    fields->clear();
+    if (text.isEmpty() || text.at(0) != ':')
+        return Fault::Start;
+    quint32 count = 0;
+    if (!hexField(text, CountAt, 2, &count))
+        return Fault::Count;
+    quint32 address = 0;
+    if (!hexField(text, AddressAt, 4, &address))
+        return Fault::Address;
+    quint32 type = 0;
+    if (!hexField(text, TypeAt, 2, &type))
+        return Fault::Type;
+
+    fields->reserve(qsizetype(count) + FieldsBesideData);
+    *fields << StartMark << count << address << type;
     for (quint32 i = 0; i < count; ++i) {
         quint32 byte = 0;
         if (!hexField(text, DataAt + 2 * qsizetype(i), 2, &byte)) {
-            LOG << "Invalid data byte in HEX record:" << record;
-            return {};
+            fields->clear();
+            return Fault::Data;
         }
-        fields.append(byte);
+        fields->append(byte);
     }
     quint32 checksum = 0;
-    if (!hexField(text, DataAt + 2 * qsizetype(count), 2, &checksum)) {
-        LOG << "Invalid checksum in HEX record:" << record;
-        return {};
+    const qsizetype checksumAt = DataAt + 2 * qsizetype(count);
+    if (!hexField(text, checksumAt, 2, &checksum)) {
+        fields->clear();
+        return Fault::Checksum;
     }
-    fields.append(checksum);
-    return fields;
+    fields->append(checksum);
+    *end = checksumAt + 2;
+    return Fault::None;
 }
 
 bool IntelHex::checkRecord(const QList<quint32> &record)
 {
-    if (!wellFormed(record))
-        return false;
+    return wellFormed(record) && checksumOf(record) == record.last();
+}
+
+quint32 IntelHex::checksumOf(const QList<quint32> &record)
+{
     const quint32 address = record.at(2);
     quint32 sum = record.at(1) + (address >> 8) + (address & 0xFF) + record.at(3);
     for (qsizetype i = HeaderFields; i < record.size() - 1; ++i)
         sum += record.at(i);
-    return ((0u - sum) & 0xFF) == record.last();
+    return (0u - sum) & 0xFF;
 }
 
 bool IntelHex::applyRecord(const QList<quint32> &record)

@@ -2,6 +2,7 @@
 
 #include "programmemoryrow.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -24,10 +25,18 @@ public:
     IntelHex() = default;
     explicit IntelHex(const QString &fileName);
 
+    /// The first field of a record text that does not read, or None.
+    enum class Fault { None, Start, Count, Address, Type, Data, Checksum };
+
     /// Fields of one record (start mark, count, address, type, data..., checksum); empty on
     /// failure.
     static QList<quint32> parseRecord(const QString &record);
+    /// The fields of `text` as it stands (no cut at NUL) into `fields`, which is emptied first;
+    /// on success `end` is the index after the checksum. Nothing is logged.
+    static Fault readFields(QByteArrayView text, QList<quint32> *fields, qsizetype *end);
     static bool checkRecord(const QList<quint32> &record);
+    /// The checksum that the record's other fields call for; the record must be well formed.
+    static quint32 checksumOf(const QList<quint32> &record);
     /// Applies a checked record to the image; false, with no effect, when it cannot be applied.
     bool applyRecord(const QList<quint32> &record);
     bool parseLines(const QStringList &lines);

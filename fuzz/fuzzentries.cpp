@@ -3,6 +3,7 @@
 #include "VX4message.h"
 #include "adstatus.h"
 #include "decoding.h"
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
 #include "framing.h"
 #include "intelhex.h"
@@ -112,61 +113,53 @@ void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &ou
     }
 }
 
-// Sorted, paired images give words at distinct addresses: each lands in exactly one row slot.
-void checkRows(const IntelHex &hex, Outcome &outcome)
+// An accepted image: rows of 64 in ascending order inside the word space, 16-bit words, no more
+// words than the text has digits for; a refused one has no rows.
+void checkImage(const FirmwareImage &image, qsizetype textSize, Outcome &outcome)
 {
-    const IntelHex::EntryList words = IntelHex::toWords(hex.bytes);
-    if (words.size() * 2 != hex.bytes.size()) {
-        fail(outcome,
-             QStringLiteral("%1 bytes gave %2 words").arg(hex.bytes.size()).arg(words.size()));
+    if (!image.error.isEmpty()) {
+        if (!image.rows.isEmpty())
+            fail(outcome, QStringLiteral("refused image has rows: ") + image.error);
         return;
     }
-    const QList<ProgramMemoryRow> rows = IntelHex::toRows(words);
+    if (image.rows.isEmpty() || image.rows.size() > FirmwareImage::MaxRows)
+        fail(outcome, QStringLiteral("accepted image has %1 rows").arg(image.rows.size()));
     qsizetype placed = 0;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const ProgramMemoryRow &row = rows.at(i);
-        const bool ascending = i == 0 || row.address > rows.at(i - 1).address;
+    for (qsizetype i = 0; i < image.rows.size(); ++i) {
+        const ProgramMemoryRow &row = image.rows.at(i);
+        const bool ascending = i == 0 || row.address > image.rows.at(i - 1).address;
+        const bool wordsFit = std::all_of(row.words.cbegin(), row.words.cend(), [](quint32 word) {
+            return word <= 0xFFFF || word == ProgramMemoryRow::NoData;
+        });
         if (row.words.size() != IntelHex::RowSize || row.address % IntelHex::RowSize != 0
-            || !ascending) {
+            || row.address >= FirmwareImage::WordSpace || !ascending || !wordsFit) {
             fail(outcome, QStringLiteral("row %1 malformed: ").arg(i) + row.toString());
             return;
         }
         placed += std::count_if(row.words.cbegin(), row.words.cend(),
                                 [](quint32 word) { return word != ProgramMemoryRow::NoData; });
     }
-    if (placed != words.size())
-        fail(outcome, QStringLiteral("%1 words, %2 in rows").arg(words.size()).arg(placed));
+    // Every word of the image costs four hex digits of text.
+    if (placed == 0 || placed > textSize / 4)
+        fail(outcome, QStringLiteral("%1 words from %2 characters").arg(placed).arg(textSize));
 }
 
-// True when the image parsed and passed its check.
-bool parseHex(const QStringList &lines, qsizetype textSize, Outcome &outcome)
+// The plain record reader on the same CR LF lines (lines of line ends alone dropped) must give
+// the same rows for every image accepted: nothing hidden behind a lone line end, nothing read
+// otherwise.
+void compareWithRecordReader(const FirmwareImage &image, const QByteArray &text, Outcome &outcome)
 {
+    if (!image.error.isEmpty())
+        return;
+    QStringList lines = QString::fromLatin1(text).split(QStringLiteral("\r\n"));
+    lines.removeIf([](const QString &line) {
+        return std::all_of(line.cbegin(), line.cend(),
+                           [](QChar c) { return c == '\r' || c == '\n'; });
+    });
     IntelHex hex;
-    const bool parsed = hex.parseLines(lines);
-    // Every byte of the image costs two hex digits of text.
-    if (hex.bytes.size() > textSize / 2)
-        fail(outcome,
-             QStringLiteral("%1 image bytes from %2 characters")
-                 .arg(hex.bytes.size())
-                 .arg(textSize));
-    const auto byAddress
-        = [](const IntelHex::Entry &a, const IntelHex::Entry &b) { return a.first < b.first; };
-    if (parsed && !std::is_sorted(hex.bytes.cbegin(), hex.bytes.cend(), byAddress))
-        fail(outcome, QStringLiteral("parsed image is not sorted"));
-    const QString problem = hex.checkImage();
-    if (hex.bytes.isEmpty() && problem.isEmpty())
-        fail(outcome, QStringLiteral("empty image passed the check"));
-    const bool accepted = parsed && problem.isEmpty();
-    if (accepted) {
-        checkRows(hex, outcome);
-    } else {
-        // The steps after the check must cope with what it refuses, too.
-        IntelHex::toRows(IntelHex::toWords(hex.bytes));
-    }
-    const int columns = 1 + int(textSize % 16);
-    IntelHex::dump(hex.bytes, columns, 2);
-    IntelHex::dump(IntelHex::toWords(hex.bytes), 8, 4);
-    return accepted;
+    if (!hex.parseLines(lines) || !hex.endOfFileSeen
+        || IntelHex::toRows(IntelHex::toWords(hex.bytes)) != image.rows)
+        fail(outcome, QStringLiteral("the record reader reads the accepted image otherwise"));
 }
 
 // Reads `bytes` as a package file; an accepted package's HEX text goes on as in a download.
@@ -183,12 +176,7 @@ bool readPackage(const QByteArray &bytes, Outcome &outcome)
     if (read.hexData.size() + 2 * read.description.size() + read.md5.size() > bytes.size())
         fail(outcome, QStringLiteral("package fields larger than the file"));
 
-    if (checkHexLineEnds(read.hexData).isEmpty()) {
-        IntelHex hex;
-        if (hex.parseLines(QString::fromLatin1(read.hexData).split(QStringLiteral("\r\n")))
-            && hex.checkImage().isEmpty())
-            checkRows(hex, outcome);
-    }
+    checkImage(FirmwareImage::fromHex(read.hexData), read.hexData.size(), outcome);
 
     // What the reader accepts, the writer writes back so that the reader accepts it unchanged.
     FirmwarePackage copy = read;
@@ -243,10 +231,19 @@ Outcome receivePath(const QByteArray &input)
 Outcome intelHex(const QByteArray &input)
 {
     Outcome outcome;
-    const QString text = QString::fromLatin1(input);
-    parseHex(text.split(QStringLiteral("\r\n")), text.size(), outcome);
-    // Split at LF, a CR before it is text after the checksum: this reading holds for both ends.
-    outcome.accepted = parseHex(text.split(QLatin1Char('\n')), text.size(), outcome);
+    const FirmwareImage image = FirmwareImage::fromHex(input);
+    checkImage(image, input.size(), outcome);
+    compareWithRecordReader(image, input, outcome);
+    // The debug view of the words, at a width the input picks.
+    IntelHex::EntryList words;
+    for (const ProgramMemoryRow &row : image.rows) {
+        for (qsizetype i = 0; i < row.words.size(); ++i) {
+            if (row.words.at(i) != ProgramMemoryRow::NoData)
+                words.append({ row.address + quint32(i), row.words.at(i) });
+        }
+    }
+    IntelHex::dump(words, 1 + int(input.size() % 16), 4);
+    outcome.accepted = image.error.isEmpty();
     return outcome;
 }
 

@@ -13,8 +13,8 @@ struct Outcome
     int goodFrames = 0; ///< receive path: frames with a good CRC, cut with either marker
     qsizetype pendingBytes = 0; ///< receive path: bytes the receive buffer holds after the last
                                 ///< chunk
-    bool accepted = false; ///< HEX: parsed (split at LF) and the image checked; package: the
-                           ///< reader said Ok to the input as it is
+    bool accepted = false; ///< HEX: the firmware image has no error; package: the reader said
+                           ///< Ok to the input as it is
 };
 
 /// Byte 0: bits 0-2 give how many chunk sizes follow (1 to 8); the other bits are unused (older
@@ -23,8 +23,8 @@ struct Outcome
 /// splitter with both markers. Every good frame is decoded.
 Outcome receivePath(const QByteArray &input);
 
-/// The input as Latin-1 text, split at CR LF and, separately, at LF, through the HEX parser, the
-/// image check, words, rows and the dump.
+/// The input as a firmware image's HEX text, compared with the plain record reader's reading of
+/// its lines when accepted, and its words through the dump.
 Outcome intelHex(const QByteArray &input);
 
 /// The input as a package file, and again with a matching digest appended; an accepted package's

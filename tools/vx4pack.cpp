@@ -1,7 +1,7 @@
 // vx4pack: writes a firmware package (.vx4f) from an Intel HEX file, for firmware engineers and
 // tests.
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
-#include "intelhex.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -49,17 +49,6 @@ bool parseVersion(const QString &text, qint32 *major, qint32 *minor)
     *major = match.captured(1).toInt();
     *minor = match.captured(2).toInt();
     return true;
-}
-
-// Refuses a HEX text the utility would refuse, so a bad package is found here and not in the field.
-QString checkImage(const QByteArray &hexData)
-{
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(hexData).split(QStringLiteral("\r\n"))))
-        return QStringLiteral("the HEX file holds a record that does not parse or check");
-    if (!hex.endOfFileSeen)
-        return QStringLiteral("the HEX file has no end-of-file record");
-    return hex.checkImage();
 }
 
 } // namespace
@@ -142,7 +131,8 @@ int main(int argc, char *argv[])
             QStringLiteral("cannot read %1: %2").arg(hexFile.fileName(), hexFile.errorString()));
     package.hexData = normaliseLineEnds(hexFile.readAll());
     if (!parser.isSet(noCheck)) {
-        const QString problem = checkImage(package.hexData);
+        // Refused here as the utility would refuse it, so a bad package is found before the field.
+        const QString problem = FirmwareImage::fromHex(package.hexData).error;
         if (!problem.isEmpty())
             return fail(QStringLiteral("%1: %2").arg(hexFile.fileName(), problem));
     }

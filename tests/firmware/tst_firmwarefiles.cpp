@@ -106,8 +106,6 @@ private slots:
     void packageBytes_areReadOnlyWhenIntact_data();
     void packageBytes_areReadOnlyWhenIntact();
     void packageFile_unreadableOrOversized_isRefused();
-    void hexLineEnds_mustBeCrLf_data();
-    void hexLineEnds_mustBeCrLf();
 
 private:
     QString path(const char *name) const { return dir->filePath(QLatin1String(name)); }
@@ -286,7 +284,8 @@ void TestFirmwareFiles::vx4pack_refusesWhatTheUtilityWouldRefuse_data()
         << good << QStringList { "--version", "2" } << "version \"2\" is not MAJOR.MINOR";
     QTest::newRow("bad date") << good << v25 + QStringList { "--date", "March" }
                               << "date \"March\"";
-    QTest::newRow("wrong checksum") << ":0200000001020A\r\n:00000001FF" << v25 << "does not parse";
+    QTest::newRow("wrong checksum") << ":0200000001020A\r\n:00000001FF" << v25
+                                    << "Line 1 of the firmware image: the record's checksum is 0A";
     QTest::newRow("odd image") << record(0, 0, "010203") + "\r\n:00000001FF" << v25 << "odd number";
     QTest::newRow("no end of file") << record(0, 0, "0102") << v25 << "no end-of-file record";
     QTest::newRow("no data") << ":00000001FF" << v25 << "no program data";
@@ -380,27 +379,6 @@ void TestFirmwareFiles::packageFile_unreadableOrOversized_isRefused()
     QCOMPARE(Reader::read(file.fileName()).status, Reader::Corrupt);
     QVERIFY(writeFile(file.fileName(), samplePackage().chopped(1)));
     QCOMPARE(Reader::read(file.fileName()).status, Reader::Corrupt);
-}
-
-void TestFirmwareFiles::hexLineEnds_mustBeCrLf_data()
-{
-    QTest::addColumn<QByteArray>("hexData");
-    QTest::addColumn<int>("at"); // the lone line end's byte; -1: none
-    QTest::newRow("CR LF, none at the end") << QByteArray(":00000001FF\r\n:00000001FF") << -1;
-    QTest::newRow("empty") << QByteArray() << -1;
-    QTest::newRow("LF alone later") << QByteArray(":00000001FF\r\n:00000001FF\n") << 24;
-    QTest::newRow("LF at the start") << QByteArray("\n:00000001FF\r\n") << 0;
-    QTest::newRow("CR alone at the end") << QByteArray(":00000001FF\r") << 11;
-    QTest::newRow("LF CR") << QByteArray(":00000001FF\n\r") << 11;
-}
-
-void TestFirmwareFiles::hexLineEnds_mustBeCrLf()
-{
-    QFETCH(QByteArray, hexData);
-    QFETCH(int, at);
-    const QString reason = checkHexLineEnds(hexData);
-    QVERIFY2(at < 0 ? reason.isEmpty() : reason.contains(QStringLiteral("(at byte %1)").arg(at)),
-             qPrintable(reason));
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareFiles)
