@@ -10,6 +10,7 @@
 #include "resourcepaths.h"
 #include "senderidentity.h"
 #include "serialportconfigdialog.h"
+#include "servicerules.h"
 #include "settingskeys.h"
 #include "vx4log.h"
 #include "vx4serialnumdialog.h"
@@ -28,11 +29,8 @@
 
 #define LOG VX4_LOG("mainwindow")
 
-namespace {
-constexpr int ZeroRangeMinPsi = -30; ///< lowest reading that may be taken as zero
-constexpr int ZeroRangeMaxPsi = 30; ///< highest reading that may be taken as zero
-
-} // namespace
+using VX4ServiceRules::ZeroRangeMaxPsi;
+using VX4ServiceRules::ZeroRangeMinPsi;
 
 MainWindow::MainWindow(QWidget *parent)
     : MainWindow(QCoreApplication::arguments(), parent)
@@ -293,7 +291,7 @@ void MainWindow::onUIZeroPressureButtonClicked()
 {
     const int reading = displayedPsi;
     const QString title = tr("Zero Pressure Reading");
-    if (reading < ZeroRangeMinPsi || reading > ZeroRangeMaxPsi) {
+    if (!VX4ServiceRules::zeroAllowed(reading)) {
         QMessageBox::information(
             this, title,
             tr("Error.\n%1PSI is outside of the allowable adjustment range from %2PSI to %3PSI.")

@@ -1,5 +1,7 @@
 #include "qlogger.h"
 
+#include "vx4log.h"
+
 #include <QDateTime>
 
 #include <cstdio>
@@ -25,9 +27,7 @@ void QLogger::install()
 
 QString QLogger::formatLine(const QDateTime &stamp, const QString &message)
 {
-    // The two-argument arg() substitutes both at once: a '%' inside the message stays as it is.
-    return QStringLiteral("%1 %2").arg(stamp.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
-                                       message);
+    return VX4Log::formatLine(stamp, message);
 }
 
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)

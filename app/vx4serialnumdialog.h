@@ -1,5 +1,7 @@
 #pragma once
 
+#include "servicerules.h"
+
 #include <QDialog>
 
 class QLineEdit;
@@ -11,7 +13,7 @@ class VX4SerialNumDialog : public QDialog
     Q_OBJECT
 
 public:
-    static constexpr int MaxSerialNumber = 65535; ///< largest number the sender can hold
+    static constexpr int MaxSerialNumber = VX4ServiceRules::MaxSerialNumber;
 
     explicit VX4SerialNumDialog(QWidget *parent = nullptr);
 

@@ -21,6 +21,7 @@ run $bin/bench_startup 15
 run $bin/bench_idle 20
 run $bin/bench_streaming_memory
 run $bin/bench_certificate 10
+run $bin/bench_vx4ctl 15 256
 
 echo
 echo "| figure | goal | result |"
@@ -33,4 +34,6 @@ pick "exec to shown" 's/.*median ([0-9.]+ ms).*/| start-up to the shown main win
 grep -h -E "idle connected" "$tmp/out" | sed -E 's/idle connected, ([a-z]+) mode.*= ([0-9.]+ %).*/| idle CPU while connected, \1 mode | < 1 % | \2 |/'
 pick "-> certificate" 's/.*median +([0-9.]+) ms.*/| last verification answer to the shown certificate | < 1 s | \1 ms |/'
 pick "-> PDF written" 's/.*median +([0-9.]+) ms.*/| last verification answer to the written PDF | < 1 s | \1 ms |/'
+pick "vx4ctl status" 's/.*median ([0-9.]+ ms).*/| vx4ctl status, start to exit, 9600 baud | < 300 ms | \1 |/'
+pick "four senders at once" 's/.*ratio ([0-9.]+).*/| vx4ctl flash to four senders at once over one | <= 1.1 | \1 |/'
 echo "memory over an hour of streaming (see above): flat with the debug window closed; with it open it grows with the window's own text"

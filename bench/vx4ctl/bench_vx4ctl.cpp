@@ -1,0 +1,142 @@
+// vx4ctl as a script runs it, timed from the start of the process to its exit, against simulated
+// senders this program serves on pseudo-terminals (pacing the line as a real one):
+//   status at 9600 baud, the line a sender starts with          goal: under 300 ms
+//   flash of ROWS rows at 115200 baud to four senders at once    goal: at most 1.1 x one sender
+//   bench_vx4ctl [RUNS] [ROWS]      default 15 status runs, 256 rows
+#include "ptyendpoint.h"
+#include "simulatedsender.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Sender
+{
+    SimulatedSender sim;
+    PtyEndpoint pty { &sim };
+};
+
+/// Milliseconds from start to exit; negative when vx4ctl failed.
+double timeRun(const QStringList &args)
+{
+    QProcess process;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(VX4CTL_PATH), args);
+    loop.exec();
+    const double ms = clock.nsecsElapsed() / 1e6;
+    if (process.state() != QProcess::NotRunning || process.exitCode() != 0) {
+        std::fprintf(stderr, "vx4ctl %s failed: %s\n", qPrintable(args.join(' ')),
+                     process.readAllStandardError().constData());
+        return -1;
+    }
+    return ms;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values.at(values.size() / 2);
+}
+
+QByteArray hexRecord(quint32 address, quint8 type, const QByteArray &data)
+{
+    QByteArray bytes;
+    bytes.append(char(data.size()));
+    bytes.append(char((address >> 8) & 0xFF));
+    bytes.append(char(address & 0xFF));
+    bytes.append(char(type));
+    bytes.append(data);
+    quint8 sum = 0;
+    for (char b : std::as_const(bytes))
+        sum += quint8(b);
+    bytes.append(char(quint8(-sum)));
+    return ':' + bytes.toHex().toUpper() + "\r\n";
+}
+
+/// `rows` whole rows of program memory from address 0 (under 64 KiB of bytes per segment).
+QByteArray hexImage(int rows)
+{
+    QByteArray text;
+    const quint32 bytes = quint32(rows) * 128;
+    for (quint32 a = 0; a < bytes; a += 16) {
+        if (a % 0x10000 == 0)
+            text += hexRecord(
+                0, 4, QByteArray::fromHex(QByteArray::number(a >> 16, 16).rightJustified(4, '0')));
+        QByteArray data;
+        for (int i = 0; i < 16; ++i)
+            data.append(char((a + i) * 13));
+        text += hexRecord(a & 0xFFFF, 0, data);
+    }
+    return text + hexRecord(0, 1, {});
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 15;
+    const int rows = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 256;
+
+    // status
+    {
+        Sender sender;
+        sender.pty.open();
+        sender.pty.setPacingBaud(9600);
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i) {
+            const double ms = timeRun({ "--port", sender.pty.slavePath(), "status" });
+            if (ms < 0)
+                return 1;
+            times.push_back(ms);
+        }
+        std::printf("vx4ctl status, start to exit, 9600 baud, %d runs: median %.1f ms, min %.1f "
+                    "ms, max %.1f ms\n",
+                    runs, median(times), *std::min_element(times.begin(), times.end()),
+                    *std::max_element(times.begin(), times.end()));
+    }
+
+    // flash: one sender, then four at once
+    QTemporaryDir dir;
+    const QString hexPath = dir.filePath(QStringLiteral("image.hex"));
+    QFile hex(hexPath);
+    if (!hex.open(QIODevice::WriteOnly) || hex.write(hexImage(rows)) < 0)
+        return 1;
+    hex.close();
+    double oneMs = 0;
+    for (int count : { 1, 4 }) {
+        std::vector<std::unique_ptr<Sender>> senders;
+        QStringList args { "--baud", "115200" };
+        for (int i = 0; i < count; ++i) {
+            senders.push_back(std::make_unique<Sender>());
+            senders.back()->pty.open();
+            senders.back()->pty.setPacingBaud(115200);
+            args << "--port" << senders.back()->pty.slavePath();
+        }
+        const double ms = timeRun(args << "flash" << hexPath);
+        if (ms < 0)
+            return 1;
+        if (count == 1)
+            oneMs = ms;
+        std::printf("vx4ctl flash of %d rows at 115200 baud to %d sender%s: %.3f s\n", rows, count,
+                    count == 1 ? "" : "s", ms / 1000);
+        if (count > 1)
+            std::printf("four senders at once over one: ratio %.3f\n", ms / oneMs);
+    }
+    return 0;
+}

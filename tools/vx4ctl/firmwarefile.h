@@ -1,0 +1,21 @@
+#pragma once
+
+#include "programmemoryrow.h"
+
+#include <QList>
+#include <QString>
+
+/// The one step from Intel HEX text (records ended by CR LF) to program memory rows, with the
+/// window's checks; on refusal `error` says why and the list is empty.
+QList<ProgramMemoryRow> rowsFromHex(const QByteArray &hexText, QString *error);
+
+/// A firmware file to flash: a package (.vx4f, recognised by its mark) or an Intel HEX file,
+/// read and checked as the window reads a package before a download.
+struct FirmwareFile
+{
+    QList<ProgramMemoryRow> rows;
+    QString summary; ///< what the file holds, for the first line of a flash
+    QString error; ///< why the file is refused; empty when it is not
+
+    static FirmwareFile load(const QString &path);
+};

@@ -1,0 +1,113 @@
+#include "flashcommand.h"
+
+#include "ctloptions.h"
+#include "ctlreport.h"
+#include "ctlwait.h"
+#include "firmwarefile.h"
+#include "flashjob.h"
+#include "progressview.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString resultName(const FlashJob &job)
+{
+    if (job.exitCode() == ExitDone)
+        return QStringLiteral("done");
+    return job.exitCode() == ExitNoAnswer ? QStringLiteral("no answer") : QStringLiteral("failed");
+}
+
+void printTable(const CtlReport &r, const std::vector<std::unique_ptr<FlashJob>> &jobs)
+{
+    QList<QStringList> table { { "PORT", "RESULT", "ROWS", "TIME", "MESSAGE" } };
+    for (const auto &job : jobs) {
+        const double seconds = job->elapsedMs() / 1000.0;
+        if (r.json()) {
+            QJsonObject object { { "port", job->port() },
+                                 { "result", resultName(*job) },
+                                 { "rowsWritten", job->rowsDone() },
+                                 { "rows", job->rowCount() },
+                                 { "seconds", std::round(seconds * 1000) / 1000 },
+                                 { "exitCode", job->exitCode() } };
+            object.insert(job->exitCode() == ExitDone ? "message" : "error", job->message());
+            r.result(object, {});
+            continue;
+        }
+        table.append({ job->port(), resultName(*job),
+                       QStringLiteral("%1/%2").arg(job->rowsDone()).arg(job->rowCount()),
+                       QStringLiteral("%1 s").arg(seconds, 0, 'f', 1), job->message() });
+    }
+    if (r.json())
+        return;
+    QList<int> widths(table.first().size(), 0);
+    for (const QStringList &row : table)
+        for (int c = 0; c < row.size(); ++c)
+            widths[c] = qMax(widths[c], int(row.at(c).size()));
+    QStringList lines;
+    for (const QStringList &row : table) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c)
+            line += c + 1 < row.size() ? row.at(c).leftJustified(widths.at(c) + 2) : row.at(c);
+        lines.append(line);
+    }
+    r.result({}, lines.join(QLatin1Char('\n')));
+}
+
+} // namespace
+
+int runFlash(const CtlOptions &o, const CtlReport &r)
+{
+    const FirmwareFile file = FirmwareFile::load(o.firmwareFile);
+    if (!file.error.isEmpty())
+        return r.failure(ExitBadUsage, o.firmwareFile, file.error);
+    r.result(QJsonObject { { "event", "file" },
+                           { "file", o.firmwareFile },
+                           { "summary", file.summary },
+                           { "rows", int(file.rows.size()) },
+                           { "ports", QJsonArray::fromStringList(o.ports) } },
+             QStringLiteral("%1: %2, %3 rows, to %4")
+                 .arg(o.firmwareFile, file.summary)
+                 .arg(file.rows.size())
+                 .arg(o.ports.join(QStringLiteral(", "))));
+
+    std::vector<std::unique_ptr<FlashJob>> jobs;
+    QList<FlashJob *> views;
+    for (const QString &port : o.ports) {
+        jobs.push_back(
+            std::make_unique<FlashJob>(port, o.line, file.rows, o.verify, o.connectTimeoutMs));
+        views.append(jobs.back().get());
+    }
+    ProgressView progress(r, views);
+    int over = 0;
+    for (const auto &job : jobs) {
+        FlashJob *j = job.get();
+        QObject::connect(j, &FlashJob::progressed, [&progress, j] { progress.update(j); });
+        QObject::connect(j, &FlashJob::over, [&progress, &over, j] {
+            ++over;
+            progress.update(j);
+        });
+    }
+    for (const auto &job : jobs)
+        job->start();
+    waitUntil([&] { return over == int(jobs.size()); }, -1);
+    progress.close();
+
+    printTable(r, jobs);
+    int code = ExitDone;
+    for (const auto &job : jobs) {
+        if (job->exitCode() == ExitDone)
+            continue;
+        code = std::max(code, job->exitCode());
+        // With --json the table's object already carries the reason.
+        if (!r.json())
+            r.failure(job->exitCode(), job->port() + QLatin1String(": flash"), job->message());
+    }
+    return code;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "VX4interface.h"
+
+#include <functional>
+#include <memory>
+
+/// One sender on one port for one command: opens the engine on the port, waits until it has
+/// connected, and runs single requests to their answer.
+class SenderSession
+{
+public:
+    static constexpr int AnswerLimitMs = 5000; ///< beyond every request's own resends
+    static constexpr int ReadingWaitMs = 1000; ///< a streaming sender sends 20 readings in this
+
+    SenderSession(const QString &port, const PortSettings &settings);
+    ~SenderSession();
+
+    const QString &port() const { return m_port; }
+    VX4Interface &engine() { return *m_engine; }
+
+    /// Opens the port; false with the reason.
+    bool open(QString *why);
+    /// Starts connecting and waits up to `timeoutMs` for the connection.
+    bool connectSender(int timeoutMs);
+    /// Calls `issue`, which queues a request for `command`, and waits for the answer; false when
+    /// the engine gave the request up or lost the sender. The answer lands in `answer`.
+    bool request(quint8 command, const std::function<void()> &issue, VX4Message *answer = nullptr);
+    /// The next pressure frame within `timeoutMs`: its reading and A/D status byte.
+    bool nextReading(int timeoutMs, int *psi, quint8 *adStatus);
+    /// Waits until every queued request has been answered or given up.
+    bool waitLineFree(int timeoutMs);
+
+private:
+    QString m_port;
+    std::unique_ptr<VX4Interface> m_engine;
+};
