@@ -135,6 +135,7 @@ private slots:
 
     void command_printsItsResultAndExitCode_data();
     void command_printsItsResultAndExitCode();
+    void monitor_endsCleanlyWhenTerminated();
     void json_everyLineIsAnObject_data();
     void json_everyLineIsAnObject();
     void flash_leavesMemoryAsTheWindowsDownload_data();
@@ -339,6 +340,22 @@ void TestVx4ctl::command_printsItsResultAndExitCode()
     else
         QVERIFY2(QRegularExpression("^vx4ctl: [^\n]+: [^\n]+\n$").match(result.err).hasMatch(),
                  qPrintable(result.err));
+}
+
+void TestVx4ctl::monitor_endsCleanlyWhenTerminated()
+{
+    SimLink link;
+    link.sender.setAppliedPressure(5);
+    QProcess process;
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(VX4CTL_PATH, { "--port", link.pty.slavePath(), "monitor" });
+    QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+    process.terminate();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(QRegularExpression("^(\\S+ 5 PSI Okay\n)+$").match(out).hasMatch(), qPrintable(out));
 }
 
 void TestVx4ctl::json_everyLineIsAnObject_data()

@@ -17,7 +17,8 @@ SenderSession::~SenderSession()
         m_engine->setDataTerminalReady(false);
         m_engine->setRequestToSend(false);
         // What is still buffered (the last request of a command) leaves before the port closes.
-        m_engine->waitForBytesWritten(500);
+        if (m_engine->bytesToWrite() > 0)
+            m_engine->waitForBytesWritten(CloseFlushMs);
     }
     m_engine->close();
 }

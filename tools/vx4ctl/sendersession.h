@@ -12,6 +12,7 @@ class SenderSession
 public:
     static constexpr int AnswerLimitMs = 5000; ///< beyond every request's own resends
     static constexpr int ReadingWaitMs = 1000; ///< a streaming sender sends 20 readings in this
+    static constexpr int CloseFlushMs = 500; ///< for the last request to leave before closing
 
     SenderSession(const QString &port, const PortSettings &settings);
     ~SenderSession();

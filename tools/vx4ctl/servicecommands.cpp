@@ -316,7 +316,10 @@ int app(const CtlOptions &o, const CtlReport &r)
     VX4Interface &e = s.engine();
     const VX4App wanted = o.targetBootloader ? Bootloader : PressureSendingApp;
     if (e.app() != wanted) {
-        // The sender restarts into the other application; the engine connects to it again.
+        // The sender restarts into the other application; the engine connects to it again. The
+        // poll that follows a connection is answered first, or its answer would be taken for the
+        // reconnection's and the engine would ask the bootloader for its firmware version.
+        s.waitLineFree(SenderSession::AnswerLimitMs);
         e.changeApp();
         waitUntil([&] { return e.isConnected() && e.app() == wanted; },
                   o.connectTimeoutMs + AppChangeExtraMs);
