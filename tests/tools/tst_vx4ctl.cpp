@@ -10,8 +10,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace VX4Protocol;
 
@@ -144,6 +149,7 @@ private slots:
     void flash_refusedFile_exits2BeforeTouchingTheSender();
     void flash_twoSendersAtOnce_endsWithATableRowEach_data();
     void flash_twoSendersAtOnce_endsWithATableRowEach();
+    void flash_onATerminal_drawsABarPerPort();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
@@ -535,6 +541,48 @@ void TestVx4ctl::flash_twoSendersAtOnce_endsWithATableRowEach()
                  .hasMatch(),
              qPrintable(result.out));
     QCOMPARE(result.err.count('\n'), secondSilent ? 1 : 0);
+}
+
+void TestVx4ctl::flash_onATerminal_drawsABarPerPort()
+{
+    SimLink first;
+    SimLink second;
+    // Standard output on a terminal of its own, drained as it fills.
+    int master = -1;
+    int slave = -1;
+    QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+    const QString terminal = QString::fromLocal8Bit(::ttyname(slave));
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    QByteArray screen;
+    QSocketNotifier readable(master, QSocketNotifier::Read);
+    connect(&readable, &QSocketNotifier::activated, this, [&] {
+        char chunk[4096];
+        ssize_t n;
+        while ((n = ::read(master, chunk, sizeof chunk)) > 0)
+            screen.append(chunk, int(n));
+    });
+
+    QProcess process;
+    process.setStandardOutputFile(terminal);
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(
+        VX4CTL_PATH,
+        { "--port", first.pty.slavePath(), "--port", second.pty.slavePath(), "flash", hexFile });
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QTRY_VERIFY(screen.contains("MESSAGE"));
+    ::close(slave);
+    ::close(master);
+
+    // The bars are drawn, then drawn again in place: up two lines, each line cleared.
+    const QString text = QString::fromUtf8(screen);
+    QVERIFY2(text.contains("\x1b[2A\r\x1b[2K"), qPrintable(text));
+    for (const SimLink *link : { &first, &second })
+        QVERIFY2(text.contains(QRegularExpression(QRegularExpression::escape(link->pty.slavePath())
+                                                  + " *\\[#{30}\\] 3/3 rows  done")),
+                 qPrintable(text));
+    // No plain progress lines on a terminal.
+    QVERIFY(!text.contains("(100 %)"));
 }
 
 QTEST_GUILESS_MAIN(TestVx4ctl)
