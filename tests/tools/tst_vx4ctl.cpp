@@ -1,8 +1,8 @@
 // The vx4ctl program run as a script runs it, against simulated senders served on pseudo-terminals
 // by this test: each command's output and exit code, JSON output, flashing one and two senders.
 #include "downloadimage.h"
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
-#include "intelhex.h"
 #include "simlink.h"
 
 #include <QJsonDocument>
@@ -102,12 +102,10 @@ QByteArray hexImage(const QByteArray &lineEnd)
     return text + hexRecord(0, 1, {}) + lineEnd;
 }
 
+/// The rows the window's download writes for `crLfHex`.
 QList<ProgramMemoryRow> rowsOf(const QByteArray &crLfHex)
 {
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(crLfHex).split(QStringLiteral("\r\n"))))
-        return {};
-    return IntelHex::toRows(IntelHex::toWords(hex.bytes));
+    return FirmwareImage::fromHex(crLfHex).rows;
 }
 
 QByteArray packageOf(const QByteArray &hexData)
@@ -483,9 +481,12 @@ void TestVx4ctl::flash_refusedFile_exits2BeforeTouchingTheSender_data()
     QTest::newRow("corrupt package") << corrupt << "File data is corrupt";
     QTest::newRow("package, line feeds only") << packageOf(hexImage("\n")) << "CR LF";
     QTest::newRow("not firmware") << QByteArray("hello\n") << "Incorrect file type.";
-    QTest::newRow("HEX checksum") << badChecksum << "Corrupted HEX record encountered.";
+    QTest::newRow("HEX checksum") << badChecksum << "the record's checksum is";
     QTest::newRow("odd byte") << hexRecord(0, 0, "\x01\x02\x03") + "\r\n" + hexRecord(0, 1, {})
                               << "odd number of bytes";
+    QByteArray cutShort = hexImage("\r\n");
+    cutShort.chop(13);
+    QTest::newRow("no end record") << cutShort << "no end-of-file record";
     QTest::newRow("no data") << hexRecord(0, 1, {}) << "no program data";
     QTest::newRow("missing file") << QByteArray() << "Could not open file.";
 }

@@ -1,7 +1,7 @@
 #include "firmwarefile.h"
 
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
-#include "intelhex.h"
 
 #include <QFile>
 
@@ -21,28 +21,6 @@ QByteArray withCrLf(const QByteArray &text)
 }
 
 } // namespace
-
-QList<ProgramMemoryRow> rowsFromHex(const QByteArray &hexText, QString *error)
-{
-    error->clear();
-    // Records separated by line feeds alone would be read as one line: only the first would load.
-    *error = checkHexLineEnds(hexText);
-    if (!error->isEmpty())
-        return {};
-    IntelHex hex;
-    if (!hex.parseLines(QString::fromLatin1(hexText).split(QStringLiteral("\r\n")))) {
-        *error = QStringLiteral("Corrupted HEX record encountered.  Giving up.");
-        return {};
-    }
-    // Bytes that do not pair into whole words would be written as something else.
-    *error = hex.checkImage();
-    if (!error->isEmpty())
-        return {};
-    const QList<ProgramMemoryRow> rows = IntelHex::toRows(IntelHex::toWords(hex.bytes));
-    if (rows.isEmpty())
-        *error = QStringLiteral("the image holds no program memory data");
-    return rows;
-}
 
 FirmwareFile FirmwareFile::load(const QString &path)
 {
@@ -91,6 +69,8 @@ FirmwareFile FirmwareFile::load(const QString &path)
                                     "Intel HEX file)");
         return file;
     }
-    file.rows = rowsFromHex(hexText, &file.error);
+    const FirmwareImage image = FirmwareImage::fromHex(hexText);
+    file.rows = image.rows;
+    file.error = image.error;
     return file;
 }

@@ -5,12 +5,8 @@
 #include <QList>
 #include <QString>
 
-/// The one step from Intel HEX text (records ended by CR LF) to program memory rows, with the
-/// window's checks; on refusal `error` says why and the list is empty.
-QList<ProgramMemoryRow> rowsFromHex(const QByteArray &hexText, QString *error);
-
 /// A firmware file to flash: a package (.vx4f, recognised by its mark) or an Intel HEX file,
-/// read and checked as the window reads a package before a download.
+/// read and checked as the window reads a package before a download (FirmwareImage).
 struct FirmwareFile
 {
     QList<ProgramMemoryRow> rows;
