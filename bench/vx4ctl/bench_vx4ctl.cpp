@@ -1,8 +1,10 @@
 // vx4ctl as a script runs it, timed from the start of the process to its exit, against simulated
-// senders this program serves on pseudo-terminals (pacing the line as a real one):
+// senders this program serves on pseudo-terminals, each on a thread of its own (pacing the line
+// as a real one):
 //   status at 9600 baud, the line a sender starts with          goal: under 300 ms
-//   flash of ROWS rows at 115200 baud to four senders at once    goal: at most 1.1 x one sender
-//   bench_vx4ctl [RUNS] [ROWS]      default 15 status runs, 256 rows
+//   flash of ROWS rows at BAUD to four senders at once           goal: at most 1.1 x one sender
+//   bench_vx4ctl [RUNS] [ROWS] [BAUD]      default 15 status runs, 32 rows, 9600 baud (the line
+//                                          every run starts with)
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
@@ -11,12 +13,16 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -25,6 +31,47 @@ struct Sender
     SimulatedSender sim;
     PtyEndpoint pty { &sim };
 };
+
+/// A sender served on a thread of its own, as each real sender is its own machine: the pacing
+/// spins to the exact moment, and senders sharing one thread would hold each other up.
+class ThreadedSender
+{
+public:
+    explicit ThreadedSender(int baud)
+    {
+        QSemaphore ready;
+        thread.reset(QThread::create([this, baud, &ready] {
+            Sender sender;
+            sender.pty.open();
+            sender.pty.setPacingBaud(baud);
+            path = sender.pty.slavePath();
+            ready.release();
+            QEventLoop loop;
+            loop.exec();
+        }));
+        thread->start();
+        ready.acquire();
+    }
+    ~ThreadedSender()
+    {
+        thread->quit();
+        thread->wait();
+    }
+    QString slavePath() const { return path; }
+
+private:
+    std::unique_ptr<QThread> thread;
+    QString path;
+};
+
+/// CPU seconds (user and system) of the finished child processes so far.
+double childCpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 /// Milliseconds from start to exit; negative when vx4ctl failed.
 double timeRun(const QStringList &args)
@@ -91,7 +138,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 15;
-    const int rows = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 256;
+    const int rows = argc > 2 ? qMax(1, QByteArray(argv[2]).toInt()) : 32;
+    const int baud = argc > 3 ? qMax(300, QByteArray(argv[3]).toInt()) : 9600;
 
     // status
     {
@@ -120,21 +168,22 @@ int main(int argc, char **argv)
     hex.close();
     double oneMs = 0;
     for (int count : { 1, 4 }) {
-        std::vector<std::unique_ptr<Sender>> senders;
-        QStringList args { "--baud", "115200" };
+        std::vector<std::unique_ptr<ThreadedSender>> senders;
+        QStringList args { "--baud", QString::number(baud) };
         for (int i = 0; i < count; ++i) {
-            senders.push_back(std::make_unique<Sender>());
-            senders.back()->pty.open();
-            senders.back()->pty.setPacingBaud(115200);
-            args << "--port" << senders.back()->pty.slavePath();
+            senders.push_back(std::make_unique<ThreadedSender>(baud));
+            args << "--port" << senders.back()->slavePath();
         }
+        const double cpuBefore = childCpuSeconds();
         const double ms = timeRun(args << "flash" << hexPath);
         if (ms < 0)
             return 1;
         if (count == 1)
             oneMs = ms;
-        std::printf("vx4ctl flash of %d rows at 115200 baud to %d sender%s: %.3f s\n", rows, count,
-                    count == 1 ? "" : "s", ms / 1000);
+        std::printf("vx4ctl flash of %d rows at %d baud to %d sender%s: %.3f s, vx4ctl CPU "
+                    "%.2f s\n",
+                    rows, baud, count, count == 1 ? "" : "s", ms / 1000,
+                    childCpuSeconds() - cpuBefore);
         if (count > 1)
             std::printf("four senders at once over one: ratio %.3f\n", ms / oneMs);
     }
