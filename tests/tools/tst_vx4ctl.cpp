@@ -291,6 +291,10 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
         << QStringList { "--port", "PORT", "app", "application" } << int(InBootloader) << 0
         << "^application: Pressure Sending Application\n$"
         << "app=1";
+    QTest::newRow("flash --no-verify")
+        << QStringList { "--port", "PORT", "flash", "HEXFILE", "--no-verify" } << int(Plain) << 0
+        << "\n\\S+ +done +3/3 "
+        << "app=1";
     QTest::newRow("flash: sender fails its writes")
         << QStringList { "--port", "PORT", "flash", "HEXFILE" } << int(FailingWrites) << 1
         << "PORT +RESULT.*\n\\S+ +failed +\\d+/3 "
@@ -311,6 +315,7 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
              { "usage: status without a port", { "status" } },
              { "usage: two ports for status", { "--port", "PORT", "--port", "PORT2", "status" } },
              { "usage: --seconds on status", { "--port", "PORT", "status", "--seconds", "1" } },
+             { "usage: --no-verify on zero", { "--port", "PORT", "zero", "--no-verify" } },
              { "usage: bad baud rate", { "--port", "PORT", "--baud", "fast", "status" } },
              { "usage: 1.5 stop bits", { "--port", "PORT", "--stop-bits", "1.5", "status" } },
              { "usage: mode sideways", { "--port", "PORT", "mode", "sideways" } },
