@@ -36,9 +36,9 @@ void SenderPort::scan()
     settings.endGroup();
     int index = ui->serComboBox->findText(last, Qt::MatchExactly | Qt::MatchCaseSensitive);
     // A port named in the environment (run.sh names its simulator's) wins over the one stored.
-    const int named = presetPortIndex();
-    if (named >= 0)
-        index = named;
+    presetIndex = presetPortIndex();
+    if (presetIndex >= 0)
+        index = presetIndex;
     if (index >= 0)
         ui->serComboBox->setCurrentIndex(index);
 }
@@ -73,7 +73,7 @@ void SenderPort::open()
 
     // The environment's port is offered afresh each start; remembering it would only replace
     // the technician's own port (run.sh's simulator link is gone after the demo).
-    if (index != presetPortIndex()) {
+    if (index != presetIndex) {
         QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
         settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
         settings.setValue(SettingsStore::SerialSetupGroup::SerialPort, port.friendlyName);

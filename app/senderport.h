@@ -53,6 +53,7 @@ private:
     MainWindowForm *ui;
     QWidget *window;
     QList<SerialPortEntry> ports;
+    int presetIndex = -1; ///< index in `ports` of the port the environment named at the scan
     PortSettings portSettings;
     VX4Interface *pressureSender = nullptr;
 };

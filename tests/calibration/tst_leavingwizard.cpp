@@ -141,8 +141,8 @@ void TestLeavingWizard::leavingWithoutFinish_writesNothing()
         r.wizard->close();
     else
         QVERIFY(r.loseSender());
-    QCOMPARE(r.wizard->result(), how == Loss ? CalibrationWizard::SenderLost
-                                             : CalibrationWizard::Cancelled);
+    QCOMPARE(r.wizard->result(),
+             how == Loss ? CalibrationWizard::SenderLost : CalibrationWizard::Cancelled);
     r.link.sender.setSilent(false);
     QVERIFY(r.settle());
     QVERIFY(!r.link.sender.requestCommands().contains(SaveCalData));
@@ -219,9 +219,11 @@ void TestLeavingWizard::finish_writesCertificateAndRow_orAsksWhereTo_data()
     QTest::addColumn<int>("answer");
     QTest::addColumn<QString>("pdfIn"); // none: nothing written, the wizard stays
     QTest::addColumn<QString>("csvIn");
-    QTest::newRow("working folder") << int(None) << int(NoBox) << "calibration sheets" << ".";
-    QTest::newRow("home fallback") << int(WorkBlocked) << int(NoBox)
-                                   << "home/Ostrand/calibration sheets" << "home/Ostrand";
+    QTest::newRow("working folder") << int(None) << int(NoBox) << "calibration sheets"
+                                    << ".";
+    QTest::newRow("home fallback")
+        << int(WorkBlocked) << int(NoBox) << "home/Ostrand/calibration sheets"
+        << "home/Ostrand";
     QTest::newRow("retry once cleared") << int(AllBlocked) << int(Retry) << "calibration sheets"
                                         << ".";
     QTest::newRow("chosen folder") << int(AllBlocked) << int(ChooseFolder) << "chosen"
@@ -246,15 +248,16 @@ void TestLeavingWizard::finish_writesCertificateAndRow_orAsksWhereTo()
     QString boxText;
     if (answer != NoBox)
         ModalAnswer::expect([&](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        boxText = box->text();
-        if (answer == Retry)
-            unblock();
-        const QString button = QStringList { "", "Retry", "Choose Folder...", "Cancel" }[answer];
-        for (QAbstractButton *b : box->buttons())
-            if (b->text().remove('&') == button)
-                b->click();
-    });
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            boxText = box->text();
+            if (answer == Retry)
+                unblock();
+            const QString button
+                = QStringList { "", "Retry", "Choose Folder...", "Cancel" }[answer];
+            for (QAbstractButton *b : box->buttons())
+                if (b->text().remove('&') == button)
+                    b->click();
+        });
     QVERIFY(r.driver->click(QWizard::FinishButton));
     QCOMPARE(r.wizard->isVisible(), pdfIn.isEmpty());
     QCOMPARE(boxText.isEmpty(), answer == NoBox);
