@@ -27,54 +27,87 @@ class TestServiceGuards : public QObject
 
 private slots:
     void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
-    void serviceDialog_sendsNothingToALostOrReplacedSender_data();
-    void serviceDialog_sendsNothingToALostOrReplacedSender();
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data();
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender();
     void oldFirmware_endsConnectingWithZeroPressureDisabled_data();
     void oldFirmware_endsConnectingWithZeroPressureDisabled();
-    void serialNumber_refusedWhenEmptyAndConfirmed_data();
-    void serialNumber_refusedWhenEmptyAndConfirmed();
     void presetPort_isChosenButNotRemembered();
 };
 
-void TestServiceGuards::serviceDialog_sendsNothingToALostOrReplacedSender_data()
+enum Change { Kept, LostAndBack, Reopened };
+
+void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data()
 {
-    QTest::addColumn<bool>("serial"); // else the zero box
-    QTest::addColumn<bool>("reopen"); // else the sender goes silent and comes back
-    QTest::newRow("serial number, sender lost and back") << true << false;
-    QTest::newRow("serial number, port reopened") << true << true;
-    QTest::newRow("zero, port reopened") << false << true;
+    QTest::addColumn<QString>("typed"); // none: the zero box
+    QTest::addColumn<QMessageBox::StandardButton>("answer"); // to the box after Ok
+    QTest::addColumn<int>("change"); // to the sender while the dialog is open
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QByteArray>("sent"); // SET SERIAL's payload; none: nothing sent
+    const QString question = "Change OVX4-1234 to OVX4-0042?";
+    QTest::newRow("empty") << "" << QMessageBox::Ok << int(Kept) << "Enter the new serial number."
+                           << QByteArray();
+    QTest::newRow("declined") << "42" << QMessageBox::No << int(Kept) << question << QByteArray();
+    QTest::newRow("confirmed") << "42" << QMessageBox::Yes << int(Kept) << question
+                               << QByteArray::fromHex("002A");
+    QTest::newRow("sender lost and back")
+        << "42" << QMessageBox::Yes << int(LostAndBack) << question << QByteArray();
+    QTest::newRow("port reopened")
+        << "42" << QMessageBox::Yes << int(Reopened) << question << QByteArray();
+    QTest::newRow("zero, port reopened") << QString() << QMessageBox::Ok << int(Reopened)
+                                         << "Warning.  Disconnect hydraulic pressure source "
+                                            "before proceeding!"
+                                         << QByteArray();
 }
 
-void TestServiceGuards::serviceDialog_sendsNothingToALostOrReplacedSender()
+void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
 {
-    QFETCH(bool, serial);
-    QFETCH(bool, reopen);
+    QFETCH(QString, typed);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(int, change);
+    QFETCH(QString, box);
+    QFETCH(QByteArray, sent);
     SenderWindow w({ "-ShowSetSerial" });
     QVERIFY(w.openAndConnect());
-    bool changed = false;
+    QString seen;
+    bool changed = change != LostAndBack; // lost: once the window has seen it
     ModalAnswer::expect([&](QWidget *modal) {
-        if (reopen) {
+        if (change == Reopened) {
             w.ui()->serButton->click();
             w.ui()->serButton->click();
-        } else {
+        } else if (change == LostAndBack) {
             w.sender.setSilent(true);
             changed = w.waitForStatus("Disconnected");
             w.sender.setSilent(false);
         }
-        changed = w.waitForStatus("Connected") && (reopen || changed);
+        changed = changed && w.waitForStatus("Connected");
         w.sender.clearRequests();
-        if (auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal)) {
-            QTest::keyClicks(dialog->serialNumberField(), "42");
-            ModalAnswer::pressButton(QMessageBox::Yes);
-            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        } else {
-            qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Ok)->click();
+        auto *zeroBox = qobject_cast<QMessageBox *>(modal);
+        if (zeroBox) {
+            seen = zeroBox->text();
+            return zeroBox->button(QMessageBox::Ok)->click();
         }
+        auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
+        QTest::keyClicks(dialog->serialNumberField(), typed);
+        ModalAnswer::expect([&](QWidget *next) { // the refusal or the question
+            auto *question = qobject_cast<QMessageBox *>(next);
+            seen = question->text();
+            if (QAbstractButton *button = question->button(answer))
+                button->click();
+            else
+                question->reject();
+        });
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        if (dialog->isVisible()) // refused or declined: the technician may type again
+            dialog->reject();
     });
-    (serial ? w.ui()->serNumButton : w.ui()->zeroPressureButton)->click();
+    (typed.isNull() ? w.ui()->zeroPressureButton : w.ui()->serNumButton)->click();
     QVERIFY(changed);
-    QVERIFY(settledWithout(w, serial ? SetSerial : ZeroPsi));
-    QVERIFY2(w.statusText().contains("not sent"), qPrintable(w.statusText()));
+    QCOMPARE(seen, box);
+    if (!sent.isEmpty())
+        QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { sent });
+    else
+        QVERIFY(settledWithout(w, typed.isNull() ? ZeroPsi : SetSerial));
+    QCOMPARE(w.statusText().contains("not sent"), change != Kept);
 }
 
 void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled_data()
@@ -96,51 +129,6 @@ void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled()
     QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), offset);
     QCOMPARE(w.ui()->zeroPressureButton->isEnabled(), minor >= 7);
     QCOMPARE(w.ui()->pressureOffsetValue->isEnabled(), minor >= 7);
-}
-
-void TestServiceGuards::serialNumber_refusedWhenEmptyAndConfirmed_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<QString>("box");
-    QTest::newRow("empty") << "" << QMessageBox::Ok << "Enter the new serial number.";
-    QTest::newRow("declined") << "42" << QMessageBox::No << "Change OVX4-1234 to OVX4-0042?";
-    QTest::newRow("confirmed") << "42" << QMessageBox::Yes << "Change OVX4-1234 to OVX4-0042?";
-}
-
-void TestServiceGuards::serialNumber_refusedWhenEmptyAndConfirmed()
-{
-    QFETCH(QString, typed);
-    QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(QString, box);
-    SenderWindow w({ "-ShowSetSerial" });
-    QVERIFY(w.openAndConnect());
-    w.sender.clearRequests();
-    QString seen;
-    bool stayed = false;
-    ModalAnswer::expect([&](QWidget *modal) {
-        auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
-        QTest::keyClicks(dialog->serialNumberField(), typed);
-        ModalAnswer::expect([&](QWidget *box) { // the refusal or the question
-            auto *question = qobject_cast<QMessageBox *>(box);
-            seen = question->text();
-            if (QAbstractButton *button = question->button(answer))
-                button->click();
-            else
-                question->reject();
-        });
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        stayed = dialog->isVisible();
-        if (stayed)
-            dialog->reject();
-    });
-    w.ui()->serNumButton->click();
-    QCOMPARE(seen, box);
-    QCOMPARE(stayed, answer != QMessageBox::Yes);
-    if (answer == QMessageBox::Yes)
-        QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { QByteArray::fromHex("002A") });
-    else
-        QVERIFY(settledWithout(w, SetSerial));
 }
 
 // As run.sh starts the utility: the simulator's port chosen, the technician's port kept.
