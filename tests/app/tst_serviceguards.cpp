@@ -12,15 +12,6 @@
 
 using namespace VX4Protocol;
 
-namespace {
-// Once every queued request has been answered: none had `command`.
-bool settledWithout(const SenderWindow &w, quint8 command)
-{
-    return QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
-        && w.sent(command).isEmpty();
-}
-} // namespace
-
 class TestServiceGuards : public QObject
 {
     Q_OBJECT
@@ -106,7 +97,8 @@ void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
     if (!sent.isEmpty())
         QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { sent });
     else
-        QVERIFY(settledWithout(w, typed.isNull() ? ZeroPsi : SetSerial));
+        QVERIFY(QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
+                && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
     QCOMPARE(w.statusText().contains("not sent"), change != Kept);
 }
 
