@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the utility and starts it together with a simulated sender, so it can be tried without
-# hardware: choose the port named build/vx4sim-port (preselected on first run) and press Open.
+# hardware: the port build/vx4sim-port is preselected (through VX4_PORT); press Open.
 #   ./run.sh                   the utility
 #   ./run.sh -ShowSetSerial    switches are passed on (see README.md)
 # The simulator's output goes to build/vx4sim.log. To talk to a real sender, run
@@ -31,11 +31,7 @@ for _ in $(seq 100); do
 done
 echo "Simulated sender on $port (log: $log)"
 
-# A first run has no port remembered yet: offer the simulator's.
-settings="${XDG_CONFIG_HOME:-$HOME/.config}/Ostrand/VX Lite Tarrow.conf"
-if [ ! -f "$settings" ] || ! grep -q '^serialport=' "$settings"; then
-    mkdir -p "$(dirname "$settings")"
-    printf '[serialsetup]\nserialport=%s\n' "$port" >>"$settings"
-fi
-
-VX4_EXTRA_PORTS="$port${VX4_EXTRA_PORTS:+:$VX4_EXTRA_PORTS}" build/bin/orvelle-utility "$@"
+# The simulator's port is offered and preselected through the environment; the user's settings
+# (and the port they remember) are left alone.
+VX4_PORT="$port" VX4_EXTRA_PORTS="$port${VX4_EXTRA_PORTS:+:$VX4_EXTRA_PORTS}" \
+    build/bin/orvelle-utility "$@"

@@ -23,6 +23,7 @@
 #include <QLCDNumber>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -31,6 +32,40 @@
 
 using VX4ServiceRules::ZeroRangeMaxPsi;
 using VX4ServiceRules::ZeroRangeMinPsi;
+
+namespace {
+/// Watches the sender while a service dialog is open: its answer may be sent only to the sender
+/// the technician saw when the dialog opened, connected all the while.
+class SenderWatch
+{
+public:
+    explicit SenderWatch(VX4Interface *sender)
+        : sender(sender)
+        , serialNumber(sender ? sender->serialNumber() : 0)
+    {
+        if (sender)
+            lossConnection = QObject::connect(sender, &VX4Interface::vx4DisconnectedSignal,
+                                              [this] { lost = true; });
+    }
+    ~SenderWatch() { QObject::disconnect(lossConnection); }
+    SenderWatch(const SenderWatch &) = delete;
+    SenderWatch &operator=(const SenderWatch &) = delete;
+
+    /// The same sender is still open, connected and never lost since the dialog opened.
+    bool unchanged(const VX4Interface *current) const
+    {
+        return sender && sender == current && !lost && sender->isConnected()
+            && sender->serialNumber() == serialNumber;
+    }
+
+private:
+    QPointer<VX4Interface> sender;
+    quint16 serialNumber;
+    bool lost = false;
+    QMetaObject::Connection lossConnection;
+};
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : MainWindow(QCoreApplication::arguments(), parent)
@@ -250,14 +285,21 @@ void MainWindow::onVX4AppChanged(VX4App app)
     const bool pressureApp = app == PressureSendingApp;
     if (!pressureApp)
         clearDeviceFields();
-    for (QWidget *w : std::initializer_list<QWidget *> {
-             ui->serNumButton, ui->serNumLabel, ui->calButton, ui->calDateLabel, ui->firmVerLabel,
-             ui->zeroPressureButton, ui->pressureOffsetLabel, ui->opModePushButton })
+    for (QWidget *w : std::initializer_list<QWidget *> { ui->serNumButton, ui->serNumLabel,
+                                                         ui->calButton, ui->calDateLabel,
+                                                         ui->firmVerLabel, ui->opModePushButton })
         w->setEnabled(pressureApp);
+    // The application signal comes last while connecting: firmware without an A/D offset must
+    // not get back the zeroing its version signal took away.
+    const VX4Interface *sender = senderPort->engine();
+    const bool hasAdOffset = pressureApp && sender
+        && VX4Identity::firmwareHasAdOffset(sender->firmwareMajor(), sender->firmwareMinor());
+    ui->zeroPressureButton->setEnabled(hasAdOffset);
+    ui->pressureOffsetLabel->setEnabled(hasAdOffset);
     if (pressureApp) {
-        for (QWidget *w :
-             { ui->serNum, ui->calDate, ui->firmVer, ui->pressureOffsetValue, ui->opMode })
+        for (QWidget *w : { ui->serNum, ui->calDate, ui->firmVer, ui->opMode })
             w->setEnabled(true);
+        ui->pressureOffsetValue->setEnabled(hasAdOffset);
     }
     for (QWidget *w :
          std::initializer_list<QWidget *> { ui->updateFirmButton, ui->appChangePushButton,
@@ -301,23 +343,40 @@ void MainWindow::onUIZeroPressureButtonClicked()
             QMessageBox::Ok);
         return;
     }
+    const SenderWatch watch(senderPort->engine());
     const auto answer = QMessageBox::warning(
         this, title, tr("Warning.  Disconnect hydraulic pressure source before proceeding!"),
         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
-    if (answer == QMessageBox::Ok && senderPort->engine()) {
-        senderPort->engine()->zeroPressure();
-        senderPort->engine()->requestADOffset();
-    }
+    if (answer != QMessageBox::Ok)
+        return;
+    if (!watch.unchanged(senderPort->engine()))
+        return reportSenderChanged(tr("Zero pressure"));
+    senderPort->engine()->zeroPressure();
+    senderPort->engine()->requestADOffset();
+}
+
+void MainWindow::reportSenderChanged(const QString &action)
+{
+    // The reading or number confirmed belonged to another connection: nothing is sent.
+    LOG << "Sender lost or replaced while the dialog was open; nothing sent.";
+    ui->statusBar->showMessage(
+        tr("%1 not sent: the sender was lost or replaced while the dialog was open.").arg(action));
 }
 
 void MainWindow::onUISetVX4SerialNumberButtonClicked()
 {
     LOG << "Set serial number button clicked.";
+    VX4Interface *sender = senderPort->engine();
+    const SenderWatch watch(sender);
     VX4SerialNumDialog dialog(this);
-    if (dialog.exec() == QDialog::Accepted && senderPort->engine()) {
-        senderPort->engine()->setSerialNumber(quint16(dialog.enteredSerialNumber()));
-        senderPort->engine()->requestSerialNumber();
-    }
+    if (sender)
+        dialog.setCurrentSerialNumber(sender->serialNumberString(), sender->firmwareMajor());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!watch.unchanged(senderPort->engine()))
+        return reportSenderChanged(tr("Serial number"));
+    senderPort->engine()->setSerialNumber(quint16(dialog.enteredSerialNumber()));
+    senderPort->engine()->requestSerialNumber();
 }
 
 void MainWindow::onUIAppChangeButtonClicked()

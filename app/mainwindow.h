@@ -67,6 +67,8 @@ private:
     void connectSenderSignals(VX4Interface *sender, bool connect);
     void clearDeviceFields();
     void showPressure(int psi);
+    /// Tells the technician that `action` was not sent to a sender lost or replaced meanwhile.
+    void reportSenderChanged(const QString &action);
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;

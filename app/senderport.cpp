@@ -34,9 +34,25 @@ void SenderPort::scan()
     settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
     const QString last = settings.value(SettingsStore::SerialSetupGroup::SerialPort).toString();
     settings.endGroup();
-    const int index = ui->serComboBox->findText(last, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    int index = ui->serComboBox->findText(last, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // A port named in the environment (run.sh names its simulator's) wins over the one stored.
+    presetIndex = presetPortIndex();
+    if (presetIndex >= 0)
+        index = presetIndex;
     if (index >= 0)
         ui->serComboBox->setCurrentIndex(index);
+}
+
+int SenderPort::presetPortIndex() const
+{
+    const QString name = qEnvironmentVariable(PresetPortVariable);
+    if (name.isEmpty())
+        return -1;
+    for (int i = 0; i < ports.size(); ++i) {
+        if (ports.at(i).friendlyName == name || ports.at(i).portName == name)
+            return i;
+    }
+    return -1;
 }
 
 void SenderPort::open()
@@ -55,11 +71,15 @@ void SenderPort::open()
     }
     const SerialPortEntry port = ports.at(index);
 
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
-    settings.setValue(SettingsStore::SerialSetupGroup::SerialPort, port.friendlyName);
-    settings.endGroup();
-    settings.sync();
+    // The environment's port is offered afresh each start; remembering it would only replace
+    // the technician's own port (run.sh's simulator link is gone after the demo).
+    if (index != presetIndex) {
+        QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+        settings.beginGroup(SettingsStore::SerialSetupGroup::Name);
+        settings.setValue(SettingsStore::SerialSetupGroup::SerialPort, port.friendlyName);
+        settings.endGroup();
+        settings.sync();
+    }
 
     pressureSender = new VX4Interface(port.portName, portSettings);
     QString reason = portSettings.unsupportedReason();

@@ -17,6 +17,10 @@ class SenderPort : public QObject
     Q_OBJECT
 
 public:
+    /// Environment variable naming a port (friendly name or port name) to choose at start in
+    /// place of the one opened last; that port is then not remembered.
+    static constexpr char PresetPortVariable[] = "VX4_PORT";
+
     /// Drives the port controls of `ui`; boxes belong to `window`.
     SenderPort(MainWindowForm *ui, QWidget *window);
 
@@ -43,9 +47,13 @@ signals:
     void closed();
 
 private:
+    /// Index in `ports` of the port PresetPortVariable names; -1 when none.
+    int presetPortIndex() const;
+
     MainWindowForm *ui;
     QWidget *window;
     QList<SerialPortEntry> ports;
+    int presetIndex = -1; ///< index in `ports` of the port the environment named at the scan
     PortSettings portSettings;
     VX4Interface *pressureSender = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "vx4serialnumdialog.h"
 
+#include "senderidentity.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -36,9 +38,21 @@ int VX4SerialNumDialog::enteredSerialNumber() const
     return ok ? number : 0;
 }
 
+void VX4SerialNumDialog::setCurrentSerialNumber(const QString &text, quint8 major)
+{
+    currentSerialText = text;
+    firmwareMajor = major;
+}
+
 void VX4SerialNumDialog::accept()
 {
     const int number = enteredSerialNumber();
+    if (serialNumberEdit->text().isEmpty()) {
+        // An empty field would write serial number 0.
+        QMessageBox::warning(this, windowTitle(), tr("Enter the new serial number."));
+        serialNumberEdit->setFocus();
+        return;
+    }
     if (number > MaxSerialNumber) {
         // Sending it would store a different number on the sender.
         QMessageBox::warning(this, windowTitle(),
@@ -49,5 +63,15 @@ void VX4SerialNumDialog::accept()
         serialNumberEdit->setFocus();
         return;
     }
+    QString newText = VX4Identity::serialNumberText(quint16(number), firmwareMajor);
+    if (newText.isEmpty()) // no prefix while the firmware version is unknown
+        newText = QString::number(number);
+    const QString question = currentSerialText.isEmpty()
+        ? tr("Change the serial number to %1?").arg(newText)
+        : tr("Change %1 to %2?").arg(currentSerialText, newText);
+    if (QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
     QDialog::accept();
 }

@@ -210,6 +210,7 @@ void CalibrationWizard::onCurrentIdChanged(int id)
                 &AbstractCalPage::onPressureMsgRdy, Qt::UniqueConnection);
         connect(gPressureSender, &VX4Interface::vx4ResponseRdy, current,
                 &AbstractCalPage::onResponseRdy, Qt::UniqueConnection);
+        current->becameCurrent();
     }
     if (previousPageId != -1) {
         AbstractCalPage *previous = capturePage(previousPageId);
@@ -222,15 +223,29 @@ void CalibrationWizard::onCurrentIdChanged(int id)
     }
 
     const PageKind kind = kindOf(id);
+    const PageKind previousKind = kindOf(previousPageId);
+    if (kind == PageKind::Calibration
+        && (previousKind == PageKind::Verification || previousKind == PageKind::Summary)) {
+        // Back into the calibration pass: the readings were taken under the calibration that is
+        // about to be replaced.
+        for (int page = CalPages::FirstVerification; page <= CalPages::LastVerification; ++page)
+            gCapturedPressures.remove(page);
+        LOG << "Verification readings discarded: the calibration is being repeated.";
+    }
+
+    // A switch still unanswered counts: the sender will be in the mode asked for last.
+    const VX4Mode mode = requestedMode != UnknownMode ? requestedMode : gPressureSender->mode();
     if (kind == PageKind::AsFound || kind == PageKind::Verification) {
-        if (gPressureSender->mode() != PressureSendingMode) {
+        if (mode != PressureSendingMode) {
             LOG << "Switching to pressure sending mode.";
+            requestedMode = PressureSendingMode;
             gPressureSender->switchMode(PressureSendingMode);
             gPressureSender->pollForConnectionChange(true);
         }
     } else if (kind == PageKind::Calibration) {
-        if (gPressureSender->mode() != CalibrationMode) {
+        if (mode != CalibrationMode) {
             LOG << "Switching to calibration mode.";
+            requestedMode = CalibrationMode;
             gPressureSender->switchMode(CalibrationMode);
             gPressureSender->pollForConnectionChange(false);
         }
@@ -240,6 +255,7 @@ void CalibrationWizard::onCurrentIdChanged(int id)
 
 void CalibrationWizard::onVX4DisconnectedSignal()
 {
+    closeOpenDialogs();
     done(SenderLost);
 }
 
@@ -251,4 +267,27 @@ void CalibrationWizard::reject()
 {
     LOG << "CalibrationWizard::reject() called.";
     done(Cancelled);
+}
+
+void CalibrationWizard::done(int result)
+{
+    if (!isVisible())
+        return; // ended already, e.g. by the sender's loss while Finish asked where to write
+    if (result == QDialog::Accepted) {
+        QWizard::done(result);
+        return;
+    }
+    // QWizard would run the current page's validatePage() here, and so save a calibration, a
+    // voltage row or the intro's settings that the technician walked away from.
+    QDialog::done(result);
+}
+
+void CalibrationWizard::closeOpenDialogs()
+{
+    // Innermost first: a box over the print dialog goes before the dialog.
+    const QList<QDialog *> dialogs = findChildren<QDialog *>();
+    for (auto it = dialogs.crbegin(); it != dialogs.crend(); ++it) {
+        if ((*it)->isVisible())
+            (*it)->reject();
+    }
 }

@@ -38,7 +38,14 @@ public slots:
     void onVX4DisconnectedSignal();
     void onVX4ResponseRdy(const VX4Message &msg);
     void reject() override;
+    /// Only Finish validates the page it leaves; Cancel, close and loss write nothing.
+    void done(int result) override;
 
 private:
+    /// Closes every dialog and box a page opened, so none outlives the sender.
+    void closeOpenDialogs();
+
     CalSumPage *calSumPage = nullptr;
+    /// The mode this wizard last asked the sender for; unknown before its first switch.
+    VX4Mode requestedMode = UnknownMode;
 };

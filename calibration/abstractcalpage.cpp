@@ -1,9 +1,11 @@
 #include "abstractcalpage.h"
 
+#include "adstatus.h"
 #include "calibrationshared.h"
 #include "resourcepaths.h"
 #include "vx4log.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -75,14 +77,34 @@ bool AbstractCalPage::validatePage()
     return true;
 }
 
-void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &)
+void AbstractCalPage::becameCurrent()
+{
+    haveReading = false;
+    faultNotice.clear();
+    statusLabel->clear();
+}
+
+void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &msg)
 {
     if (!isCurrent())
         return;
     LOG << "onPressureMsgRdy() called";
+    const quint8 status
+        = msg.payload.isEmpty() ? quint8(VX4AdStatus::Timeout) : quint8(msg.payload.at(0));
+    if (status != VX4AdStatus::Ok) {
+        // A faulty conversion is no reading: the next capture waits for a good one.
+        haveReading = false;
+        const char *fault = VX4AdStatus::displayText(status);
+        const QString text = fault ? QCoreApplication::translate("MainWindow", fault)
+                                   : tr("A/D status %1").arg(status);
+        faultNotice = tr("The sender reports \"%1\"; waiting for a good reading...").arg(text);
+        statusLabel->setText(faultNotice);
+        return;
+    }
     lastPressure = pressure;
     if (!haveReading) {
         haveReading = true;
+        faultNotice.clear();
         // The waiting notice, if any, has been answered.
         statusLabel->clear();
     }
@@ -94,7 +116,9 @@ bool AbstractCalPage::recordReading()
     if (!haveReading) {
         // Without a reading from this page there is nothing true to record.
         LOG << "No pressure reading received yet, capture refused.";
-        statusLabel->setText(tr("Waiting for a pressure reading from the sender..."));
+        statusLabel->setText(faultNotice.isEmpty()
+                                 ? tr("Waiting for a pressure reading from the sender...")
+                                 : faultNotice);
         return false;
     }
     gCapturedPressures.insert(pageId, qint16(lastPressure));

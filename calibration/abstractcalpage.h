@@ -21,13 +21,16 @@ public:
     int id() const { return pageId; }
     QString statusText() const;
     QPushButton *captureButton() const { return m_captureButton; }
+    /// The page has just become current: only readings that arrive from now on may be captured.
+    void becameCurrent();
 
 public slots:
     /// True once a pressure has been recorded for this page.
     bool isComplete() const override;
     bool validatePage() override;
     virtual void onCaptureButtonClicked() = 0;
-    /// Keeps the latest reading while this page is current.
+    /// Keeps the latest good reading while this page is current; a reading with an A/D fault
+    /// is shown as the fault and leaves nothing to capture.
     virtual void onPressureMsgRdy(int pressure, const VX4Message &msg);
     virtual void onResponseRdy(const VX4Message &msg) = 0;
 
@@ -46,5 +49,6 @@ protected:
 private:
     QPushButton *m_captureButton;
     int lastPressure = 0;
-    bool haveReading = false; ///< a reading has arrived while this page was current
+    bool haveReading = false; ///< a good reading arrived since the page last became current
+    QString faultNotice; ///< what the last reading's A/D fault was, while no good one followed
 };

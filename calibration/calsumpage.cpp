@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -20,7 +21,8 @@
 
 namespace {
 const QString SheetsFolder = QStringLiteral("calibration sheets");
-const QString HomeSheetsFolder = QStringLiteral("Ostrand/calibration sheets");
+const QString HomeFolder = QStringLiteral("Ostrand"); ///< under the home folder
+const QString HomeSheetsFolder = HomeFolder + QStringLiteral("/calibration sheets");
 const QString VoltagesFile = QStringLiteral("calVoltages.csv");
 constexpr int CertificateMinWidth = 500; ///< pixels
 constexpr int CertificateMinHeight = 600; ///< pixels
@@ -60,6 +62,7 @@ void CalSumPage::initializePage()
     data.calibrationDateTime = gCalibrationDateTime;
     data.capturedPressures = gCapturedPressures;
 
+    finishRowWritten = false;
     m_html = Certificate::html(data, QUuid::createUuid());
     LOG << m_html;
     certificateView->setHtml(m_html);
@@ -68,33 +71,96 @@ void CalSumPage::initializePage()
 bool CalSumPage::validatePage()
 {
     LOG << "CalSumPage::validatePage() called.";
-    writeVoltagesCsv();
-    return true;
+    // Finish writes the certificate too: paper from Print can be lost, the file stays.
+    QString folder;
+    for (;;) {
+        QStringList failures;
+        if (!finishRowWritten) {
+            const QString failure = writeVoltagesCsv(folder);
+            finishRowWritten = failure.isEmpty();
+            if (!finishRowWritten)
+                failures.append(failure);
+        }
+        const QString failure = writeCertificatePdf(folder);
+        if (!failure.isEmpty())
+            failures.append(failure);
+        if (failures.isEmpty())
+            return true;
+        if (!askRetry(failures, folder))
+            return false;
+    }
+}
+
+bool CalSumPage::askRetry(const QStringList &failures, QString &folder)
+{
+    for (;;) {
+        QMessageBox box(QMessageBox::Warning, tr("Calibration"), failures.join(QLatin1Char('\n')),
+                        QMessageBox::NoButton, this);
+        box.setInformativeText(tr("Try again, or write the files to another folder?"));
+        QPushButton *retry = box.addButton(QMessageBox::Retry);
+        QPushButton *choose = box.addButton(tr("Choose Folder..."), QMessageBox::ActionRole);
+        box.addButton(QMessageBox::Cancel);
+        box.exec();
+        if (!wizardOpen())
+            return false;
+        if (box.clickedButton() == retry)
+            return true;
+        if (box.clickedButton() != choose)
+            return false;
+        const QString start = folder.isEmpty() ? QDir::homePath() : folder;
+        const QString chosen = folderChooser
+            ? folderChooser(this, start)
+            : QFileDialog::getExistingDirectory(this, tr("Choose Folder"), start);
+        if (!wizardOpen())
+            return false;
+        if (!chosen.isEmpty()) {
+            folder = chosen;
+            return true;
+        }
+    }
+}
+
+bool CalSumPage::wizardOpen() const
+{
+    return wizard() && wizard()->isVisible();
 }
 
 void CalSumPage::onPrint()
 {
     LOG << "Print button clicked";
-    writeVoltagesCsv();
-    saveCertificatePdf();
+    const QString csvFailure = writeVoltagesCsv();
+    if (!csvFailure.isEmpty())
+        warn(csvFailure);
+    if (wizardOpen())
+        saveCertificatePdf();
+    if (!wizardOpen())
+        return;
 
     LOG << "Opening printer dialog";
     QPrinter printer(QPrinter::ScreenResolution);
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(tr("Print Document"));
-    if (dialog.exec() == QDialog::Accepted)
+    if (dialog.exec() == QDialog::Accepted && wizardOpen())
         certificateView->document()->print(&printer);
 }
 
 QString CalSumPage::saveCertificatePdf()
 {
-    QDir dir(QString {});
-    if (!findSheetsDirectory(dir)) {
-        warn(tr("The certificate could not be saved as a PDF file: neither \"%1\" nor \"%2\" is "
-                "a folder that can be written to.")
-                 .arg(QDir::current().absoluteFilePath(SheetsFolder),
-                      QDir::home().absoluteFilePath(HomeSheetsFolder)));
-        return {};
+    QString path;
+    const QString failure = writeCertificatePdf(QString(), &path);
+    if (!failure.isEmpty())
+        warn(failure);
+    return path;
+}
+
+QString CalSumPage::writeCertificatePdf(const QString &folder, QString *writtenPath)
+{
+    QDir dir(folder);
+    if (folder.isEmpty() && !findSheetsDirectory(dir)) {
+        return tr("The certificate could not be saved as a PDF file: neither \"%1\" nor \"%2\" "
+                  "is a folder that can be written to.")
+            .arg(QDir::current().absoluteFilePath(SheetsFolder),
+                 QDir::home().absoluteFilePath(HomeSheetsFolder));
     }
     LOG << "Building PDF file name";
     const QString fileName = Certificate::pdfFileName(
@@ -105,8 +171,7 @@ QString CalSumPage::saveCertificatePdf()
     // Written afresh, so a file left from an earlier print cannot pass for this one.
     if (QFileInfo::exists(path) && !QFile::remove(path)) {
         LOG << "Could not replace" << path;
-        warn(tr("The certificate could not be written to \"%1\".").arg(path));
-        return {};
+        return tr("The certificate could not be written to \"%1\".").arg(path);
     }
     QPrinter printer(QPrinter::ScreenResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -115,18 +180,21 @@ QString CalSumPage::saveCertificatePdf()
     const QFileInfo written(path);
     if (!written.isFile() || written.size() == 0) {
         LOG << "Could not write" << path;
-        warn(tr("The certificate could not be written to \"%1\".").arg(path));
-        return {};
+        return tr("The certificate could not be written to \"%1\".").arg(path);
     }
-    return path;
+    if (writtenPath)
+        *writtenPath = path;
+    return QString();
 }
 
 bool CalSumPage::findSheetsDirectory(QDir &dir)
 {
-    const QStringList candidates {
-        SheetsFolder,
-        QStringLiteral("%1/%2").arg(QDir::homePath(), HomeSheetsFolder),
-    };
+    return findWritableDirectory(
+        { SheetsFolder, QStringLiteral("%1/%2").arg(QDir::homePath(), HomeSheetsFolder) }, dir);
+}
+
+bool CalSumPage::findWritableDirectory(const QStringList &candidates, QDir &dir)
+{
     for (const QString &candidate : candidates) {
         const QDir sheets(candidate);
         if (!sheets.exists()) {
@@ -148,7 +216,7 @@ bool CalSumPage::findSheetsDirectory(QDir &dir)
     return false;
 }
 
-void CalSumPage::writeVoltagesCsv()
+QString CalSumPage::writeVoltagesCsv(const QString &folder)
 {
     QString serial = QStringLiteral("OVX4-0000");
     QString firmware = QStringLiteral("0.0");
@@ -156,24 +224,42 @@ void CalSumPage::writeVoltagesCsv()
         serial = gPressureSender->serialNumberString();
         firmware = gPressureSender->firmwareVersionString();
     }
-
-    QFile file(VoltagesFile);
-    const QString where = QFileInfo(file).absoluteFilePath();
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
-        LOG << "Cannot open" << where << file.errorString();
-        warn(tr("The voltages could not be written to \"%1\": %2").arg(where, file.errorString()));
-        return;
-    }
     const QString row = Certificate::voltagesRow(QDateTime::currentDateTime(), serial, firmware,
                                                  gVerificationVoltages);
     LOG << row;
     const QByteArray line = row.toLocal8Bit() + '\n';
-    const bool written = file.write(line) == line.size() && file.flush();
-    file.close();
-    if (!written) {
+
+    // The working folder first, then the same home fallback as the certificates.
+    const QStringList candidates = folder.isEmpty()
+        ? QStringList { QStringLiteral("."),
+                        QStringLiteral("%1/%2").arg(QDir::homePath(), HomeFolder) }
+        : QStringList { folder };
+    QStringList failures;
+    for (const QString &candidate : candidates) {
+        QDir dir;
+        QFile file(QDir(candidate).filePath(VoltagesFile));
+        const QString where = QFileInfo(file).absoluteFilePath();
+        if (!findWritableDirectory({ candidate }, dir)) {
+            failures.append(tr("The voltages could not be written to \"%1\": the folder cannot be "
+                               "created or written to.")
+                                .arg(where));
+            continue;
+        }
+        if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+            LOG << "Cannot open" << where << file.errorString();
+            failures.append(tr("The voltages could not be written to \"%1\": %2")
+                                .arg(where, file.errorString()));
+            continue;
+        }
+        const bool written = file.write(line) == line.size() && file.flush();
+        file.close();
+        if (written)
+            return QString();
         LOG << "Cannot write" << where << file.errorString();
-        warn(tr("The voltages could not be written to \"%1\": %2").arg(where, file.errorString()));
+        failures.append(
+            tr("The voltages could not be written to \"%1\": %2").arg(where, file.errorString()));
     }
+    return failures.join(QLatin1Char('\n'));
 }
 
 void CalSumPage::warn(const QString &text)

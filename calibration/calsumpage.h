@@ -2,11 +2,14 @@
 
 #include <QWizardPage>
 
+#include <functional>
+
 class QDir;
 class QTextEdit;
 
 /// Last page of the calibration wizard: judges the verification readings, shows the certificate
 /// of calibration, saves it as PDF and prints it, and appends the voltages to calVoltages.csv.
+/// Finish keeps the wizard open until both files are written or the technician gives up.
 class CalSumPage : public QWizardPage
 {
     Q_OBJECT
@@ -21,6 +24,11 @@ public:
     /// empty text (after telling the user) when it could not be written.
     QString saveCertificatePdf();
 
+    /// Asks for a folder to write to, starting at `start`; empty when the technician declines.
+    using FolderChooser = std::function<QString(QWidget *parent, const QString &start)>;
+    /// Replaces the folder dialog of "Choose Folder", e.g. for tests.
+    void setFolderChooser(const FolderChooser &chooser) { folderChooser = chooser; }
+
 public slots:
     void onPrint();
     void initializePage() override;
@@ -28,9 +36,21 @@ public slots:
 
 private:
     bool findSheetsDirectory(QDir &dir);
-    void writeVoltagesCsv();
+    /// The first of `candidates` that is, or can be made, a writable folder.
+    bool findWritableDirectory(const QStringList &candidates, QDir &dir);
+    /// Appends the voltage row in `folder`, or where the search finds room when it is empty;
+    /// returns what failed and where, or an empty text.
+    QString writeVoltagesCsv(const QString &folder = QString());
+    /// Writes the certificate PDF likewise; `path` receives the file written.
+    QString writeCertificatePdf(const QString &folder, QString *path = nullptr);
+    /// After a failed Finish: true to try again, with `folder` set when the technician chose one.
+    bool askRetry(const QStringList &failures, QString &folder);
+    /// False once the wizard has closed, e.g. because the sender was lost during a box.
+    bool wizardOpen() const;
     void warn(const QString &text);
 
     QTextEdit *certificateView;
     QString m_html;
+    FolderChooser folderChooser;
+    bool finishRowWritten = false; ///< Finish appended its voltage row since the page was entered
 };

@@ -280,8 +280,9 @@ void TestApp::serialNumber_writtenWithinSixteenBits()
     ModalAnswer::expect([&](QWidget *modal) {
         auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
         QTest::keyClicks(dialog->serialNumberField(), typed);
-        if (payload.isEmpty())
-            ModalAnswer::pressButton(QMessageBox::Ok, &refusal);
+        // A refused number is explained; one in range is confirmed before it is sent.
+        ModalAnswer::pressButton(payload.isEmpty() ? QMessageBox::Ok : QMessageBox::Yes,
+                                 payload.isEmpty() ? &refusal : nullptr);
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         if (dialog->isVisible()) // a refused number leaves the dialog open
             dialog->reject();

@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -226,13 +227,17 @@ void TestFirmwareFiles::objcopyHex_readsAndPacksAsItsBinary_data()
 
 void TestFirmwareFiles::objcopyHex_readsAndPacksAsItsBinary()
 {
-    if (QStringLiteral(OBJCOPY_PATH).isEmpty())
-        QSKIP("objcopy was not found when the build was configured");
+    // Looked for now, not only when the build was configured: it may have gone since.
+    QString objcopy = QStringLiteral(OBJCOPY_PATH);
+    if (!QFileInfo(objcopy).isExecutable())
+        objcopy = QStandardPaths::findExecutable(QStringLiteral("objcopy"));
+    if (objcopy.isEmpty())
+        QSKIP("objcopy is not installed (Debian package binutils), so its HEX files go unchecked");
     QFETCH(quint32, address);
     QFETCH(int, size);
     const QByteArray binary = randomBytes(size);
     QVERIFY(writeFile(path("image.bin"), binary));
-    QCOMPARE(run(OBJCOPY_PATH,
+    QCOMPARE(run(objcopy,
                  { "-I", "binary", "-O", "ihex", "--change-addresses", QString::number(address),
                    path("image.bin"), path("image.hex") }),
              qMakePair(0, QString()));
