@@ -34,8 +34,6 @@ private slots:
     void portOpen_takesTheChosenSettingsOrShowsWhyNot();
     void zeroPressure_onlyWithinThirtyPsi_data();
     void zeroPressure_onlyWithinThirtyPsi();
-    void serialNumber_writtenWithinSixteenBits_data();
-    void serialNumber_writtenWithinSixteenBits();
     void calibrationCancelledOnACalibrationPage_stillNoticesALostSender();
     void firmwarePackageRefusedOrDeclined_sendsNothing_data();
     void firmwarePackageRefusedOrDeclined_sendsNothing();
@@ -256,42 +254,6 @@ void TestApp::zeroPressure_onlyWithinThirtyPsi()
     // The offset is read after the zeroing; the reading is zero from then on.
     QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), QString::number(w.sender.adOffset()));
     QVERIFY(w.waitForReading(zeroing ? 0 : psi));
-}
-
-void TestApp::serialNumber_writtenWithinSixteenBits_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("payload"); // none: refused
-    QTest::addColumn<QString>("shown"); // the serial number after
-    QTest::newRow("123") << "123" << QByteArray::fromHex("007B") << "OVX4-0123";
-    QTest::newRow("largest") << "65535" << QByteArray::fromHex("FFFF") << "OVX4-65535";
-    QTest::newRow("too large") << "65536" << QByteArray() << "OVX4-1234";
-}
-
-void TestApp::serialNumber_writtenWithinSixteenBits()
-{
-    QFETCH(QString, typed);
-    QFETCH(QByteArray, payload);
-    QFETCH(QString, shown);
-    SenderWindow w({ "-ShowSetSerial" });
-    QVERIFY(w.openAndConnect());
-    w.sender.clearRequests();
-    QString refusal;
-    ModalAnswer::expect([&](QWidget *modal) {
-        auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
-        QTest::keyClicks(dialog->serialNumberField(), typed);
-        // A refused number is explained; one in range is confirmed before it is sent.
-        ModalAnswer::pressButton(payload.isEmpty() ? QMessageBox::Ok : QMessageBox::Yes,
-                                 payload.isEmpty() ? &refusal : nullptr);
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        if (dialog->isVisible()) // a refused number leaves the dialog open
-            dialog->reject();
-    });
-    w.ui()->serNumButton->click();
-    QCOMPARE(refusal.isEmpty(), !payload.isEmpty());
-    QVERIFY(!payload.isEmpty() || w.sentNone(SetSerial));
-    QTRY_COMPARE(w.sent(SetSerial), payload.isEmpty() ? QList<QByteArray>() : QList { payload });
-    QTRY_COMPARE(w.ui()->serNum->text(), shown);
 }
 
 void TestApp::calibrationCancelledOnACalibrationPage_stillNoticesALostSender()

@@ -40,6 +40,12 @@ void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_da
     QTest::newRow("declined") << "42" << QMessageBox::No << int(Kept) << question << QByteArray();
     QTest::newRow("confirmed") << "42" << QMessageBox::Yes << int(Kept) << question
                                << QByteArray::fromHex("002A");
+    QTest::newRow("largest") << "65535" << QMessageBox::Yes << int(Kept)
+                             << "Change OVX4-1234 to OVX4-65535?" << QByteArray::fromHex("FFFF");
+    QTest::newRow("too large")
+        << "65536" << QMessageBox::Ok << int(Kept)
+        << "The serial number 65536 is too large.\nSerial numbers range from 0 to 65535."
+        << QByteArray();
     QTest::newRow("sender lost and back")
         << "42" << QMessageBox::Yes << int(LostAndBack) << question << QByteArray();
     QTest::newRow("port reopened")

@@ -4,11 +4,9 @@
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "modalanswer.h"
-#include "simlink.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QtTest>
@@ -19,38 +17,6 @@ namespace {
 enum How { Cancel, Escape, CloseBox, Loss };
 enum Obstacles { None, WorkBlocked, AllBlocked };
 enum Answer { NoBox, Retry, ChooseFolder, GiveUp };
-
-// A connected sender on a pty and a wizard on it with the main window's connections, past the
-// intro page; HOME is the working folder's "home".
-struct Run
-{
-    WorkingDir work;
-    SimLink link;
-    std::unique_ptr<CalibrationWizard> wizard;
-    std::unique_ptr<WizardDriver> driver;
-
-    bool start(bool next = true)
-    {
-        qputenv("HOME", work.path("home").toLocal8Bit());
-        if (!link.connectEngine())
-            return false;
-        link.sender.clearRequests();
-        wizard = std::make_unique<CalibrationWizard>(nullptr, link.engine.get());
-        wizard->attachSender(link.engine.get());
-        driver.reset(new WizardDriver { link.sender, link.engine.get(), *wizard });
-        wizard->show();
-        driver->fillIntro();
-        return !next || driver->click(QWizard::NextButton);
-    }
-    // Goes forward to `id` without the pages between.
-    bool jumpTo(int id)
-    {
-        wizard->setCurrentId(id);
-        return wizard->currentId() == id;
-    }
-    // Everything asked of the sender has reached it and been answered.
-    bool settle() { return link.waitLineFree(5000); }
-};
 
 void block(Obstacles obstacles)
 {
@@ -69,12 +35,6 @@ void unblock()
     QFile::remove("home/Ostrand");
 }
 
-QString pdfText(const QString &path)
-{
-    QProcess p;
-    p.start("pdftotext", { path, "-" });
-    return p.waitForFinished(30000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
-}
 } // namespace
 
 class TestLeavingWizard : public QObject
@@ -111,7 +71,7 @@ void TestLeavingWizard::leavingWithoutFinish_writesNothing()
 {
     QFETCH(int, page);
     QFETCH(int, how);
-    Run r;
+    CalibrationRun r;
     QVERIFY(r.start(false));
     QVERIFY(page == 0 || (r.driver->click(QWizard::NextButton) && r.jumpTo(page)));
     QVERIFY(r.settle());
@@ -147,7 +107,7 @@ void TestLeavingWizard::capture_takesOnlyAFreshGoodReading()
 {
     QFETCH(int, status);
     QFETCH(QString, notice);
-    Run r;
+    CalibrationRun r;
     QVERIFY(r.start());
     AbstractCalPage *first = r.wizard->capturePage(1);
     if (status == 0) {
@@ -172,7 +132,7 @@ void TestLeavingWizard::capture_takesOnlyAFreshGoodReading()
 // is unanswered; readings taken under a calibration being repeated must be taken again.
 void TestLeavingWizard::backAcrossGroups_keepsModeAndVoidsStaleVerification()
 {
-    Run r;
+    CalibrationRun r;
     QVERIFY(r.start());
     r.link.sender.setAnswerDelay(150);
     QVERIFY(r.jumpTo(CalPages::FirstCalibration) && r.driver->click(QWizard::BackButton));
@@ -216,7 +176,7 @@ void TestLeavingWizard::finish_writesCertificateAndRow_orAsksWhereTo()
     QFETCH(int, answer);
     QFETCH(QString, pdfIn);
     QFETCH(QString, csvIn);
-    Run r;
+    CalibrationRun r;
     QVERIFY(r.start() && r.jumpTo(CalPages::Summary));
     block(Obstacles(obstacles));
     const QString chosen = r.work.path("chosen");
@@ -266,7 +226,7 @@ void TestLeavingWizard::senderLost_closesTheWizardsDialogs_data()
 void TestLeavingWizard::senderLost_closesTheWizardsDialogs()
 {
     QFETCH(bool, print);
-    Run r;
+    CalibrationRun r;
     QVERIFY(r.start() && r.jumpTo(CalPages::Summary));
     block(print ? None : AllBlocked);
     QString seen;

@@ -3,6 +3,7 @@
 #include "abstractcalpage.h"
 #include "calibrationshared.h"
 
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
@@ -61,4 +62,35 @@ bool WizardDriver::runPass(bool calibration, double offsetPsi)
         if (isCalibrationPage(wizard.currentId()) != calibration || !capture(psi + offsetPsi))
             return false;
     return true;
+}
+
+bool CalibrationRun::start(bool next)
+{
+    qputenv("HOME", work.path("home").toLocal8Bit());
+    if (!link.connectEngine())
+        return false;
+    link.sender.clearRequests();
+    wizard = std::make_unique<CalibrationWizard>(nullptr, link.engine.get());
+    wizard->attachSender(link.engine.get());
+    driver.reset(new WizardDriver { link.sender, link.engine.get(), *wizard });
+    wizard->show();
+    driver->fillIntro();
+    return !next || driver->click(QWizard::NextButton);
+}
+
+QStringList CalibrationRun::wire() const
+{
+    QStringList result;
+    for (const VX4Message &m : link.sender.requests())
+        if (m.command != VX4Protocol::AppQuery)
+            result.append((QByteArray(1, char(m.command)) + m.payload).toHex());
+    return result;
+}
+
+QString pdfText(const QString &path)
+{
+    QProcess p;
+    p.start("pdftotext", { "-layout", path, "-" });
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
 }

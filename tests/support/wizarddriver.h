@@ -2,6 +2,7 @@
 
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
+#include "simlink.h"
 #include "simulatedsender.h"
 
 #include <QTemporaryDir>
@@ -37,3 +38,29 @@ struct WorkingDir
     ~WorkingDir() { QDir::setCurrent(previous); }
     QString path(const QString &name) const { return dir.filePath(name); }
 };
+
+/// A connected sender on a pty and a wizard on it with the main window's connections, its intro
+/// page filled; HOME is the working folder's "home".
+struct CalibrationRun
+{
+    WorkingDir work;
+    SimLink link;
+    std::unique_ptr<CalibrationWizard> wizard;
+    std::unique_ptr<WizardDriver> driver;
+
+    /// Connects, opens the wizard and, when `next`, goes past the intro page.
+    bool start(bool next = true);
+    /// Goes forward to `id` without the pages between.
+    bool jumpTo(int id)
+    {
+        wizard->setCurrentId(id);
+        return wizard->currentId() == id;
+    }
+    /// Everything asked of the sender has reached it and been answered.
+    bool settle() { return link.waitLineFree(5000); }
+    /// The requests the sender received, polls left out: command code and payload in hex.
+    QStringList wire() const;
+};
+
+/// The text of a PDF as pdftotext reads it, white space simplified.
+QString pdfText(const QString &path);
