@@ -1,6 +1,7 @@
 // Firmware files: Intel HEX records to image, words and rows (failures field by field, objcopy's
 // output), the image checks, and package files as vx4pack writes them and the reader refuses them.
 #include "firmwarepackage.h"
+#include "hexrecord.h"
 #include "intelhex.h"
 #include "logcapture.h"
 
@@ -21,13 +22,7 @@ namespace {
 /// One Intel HEX record with its checksum, without a line end.
 QString record(quint8 type, quint16 address, const char *hexData)
 {
-    const QByteArray data = QByteArray::fromHex(hexData);
-    QByteArray bytes
-        = QByteArray(1, char(data.size())) + char(address >> 8) + char(address) + char(type) + data;
-    quint8 sum = 0;
-    for (char byte : bytes)
-        sum -= quint8(byte);
-    return QLatin1Char(':') + QString::fromLatin1(bytes.append(char(sum)).toHex().toUpper());
+    return QString::fromLatin1(hexRecord(type, address, hexData));
 }
 
 /// Image bytes from `address` on.

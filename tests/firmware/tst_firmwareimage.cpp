@@ -1,6 +1,7 @@
 // A package's HEX text to the rows of a download: texts that load (line ends, blanks, order, the
 // top of the word space) and texts refused with the line and what is wrong.
 #include "firmwareimage.h"
+#include "hexrecord.h"
 
 #include <QtTest>
 
@@ -8,20 +9,8 @@ using Words = QList<QPair<quint32, quint32>>; ///< (word address, word)
 
 namespace {
 
-/// One Intel HEX record with its checksum, without a line end.
-QByteArray record(quint8 type, quint16 address, const char *hexData)
-{
-    const QByteArray data = QByteArray::fromHex(hexData);
-    QByteArray bytes
-        = QByteArray(1, char(data.size())) + char(address >> 8) + char(address) + char(type) + data;
-    quint8 sum = 0;
-    for (char byte : bytes)
-        sum -= quint8(byte);
-    return ':' + bytes.append(char(sum)).toHex().toUpper();
-}
-
 const QByteArray Eof = ":00000001FF";
-const QByteArray Word0 = record(0, 0, "3412cdab"); // words 0x1234, 0xABCD at word address 0
+const QByteArray Word0 = hexRecord(0, 0, "3412cdab"); // words 0x1234, 0xABCD at word address 0
 const Words Words0 { { 0, 0x1234 }, { 1, 0xABCD } };
 
 } // namespace
@@ -49,10 +38,10 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
     loads("last record ended by LF alone", Word0 + "\r\n" + Eof + "\n", Words0);
     loads("blanks after the checksum, empty lines", "\r\n" + Word0 + " \t\r\n\r\n\n\r\n" + Eof,
           Words0);
-    loads("records out of order", record(0, 0x82, "7856") + "\r\n" + Word0 + "\r\n" + Eof,
+    loads("records out of order", hexRecord(0, 0x82, "7856") + "\r\n" + Word0 + "\r\n" + Eof,
           Words0 + Words { { 0x41, 0x5678 } });
     loads("the last word of the word space",
-          record(4, 0, "01FF") + "\r\n" + record(0, 0xFFFE, "3412") + "\r\n" + Eof,
+          hexRecord(4, 0, "01FF") + "\r\n" + hexRecord(0, 0xFFFE, "3412") + "\r\n" + Eof,
           { { 0xFFFFFF, 0x1234 } });
 
     const auto refused = [](const char *name, const QByteArray &text, const QString &reason) {
@@ -68,13 +57,13 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
     refused("NUL after the checksum", "\r\n" + Word0 + QByteArray(1, '\0') + "\r\n" + Eof,
             line2 + "there is more after the record's checksum");
     refused("byte at 0x2000000",
-            record(4, 0, "0200") + "\r\n" + record(0, 0, "3412") + "\r\n" + Eof,
+            hexRecord(4, 0, "0200") + "\r\n" + hexRecord(0, 0, "3412") + "\r\n" + Eof,
             line2 + "the data record puts a byte at address 0x2000000, beyond");
     refused("record across 0x2000000",
-            record(4, 0, "01FF") + "\r\n" + record(0, 0xFFFE, "34120100") + "\r\n" + Eof,
+            hexRecord(4, 0, "01FF") + "\r\n" + hexRecord(0, 0xFFFE, "34120100") + "\r\n" + Eof,
             line2 + "the data record puts a byte at address 0x2000000, beyond");
     refused("record wrapping past 0xffffffff",
-            record(4, 0, "FFFF") + "\r\n" + record(0, 0xFFFF, "3412") + "\r\n" + Eof,
+            hexRecord(4, 0, "FFFF") + "\r\n" + hexRecord(0, 0xFFFF, "3412") + "\r\n" + Eof,
             line2 + "the data record runs past the highest address, 0xffffffff.");
     refused("no end-of-file record", Word0 + "\r\n", "no end-of-file record");
     refused("wrong checksum", Eof + "\r\n:0100200001DD\r\n",
@@ -82,7 +71,7 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
     refused("leading blank", "\r\n " + Eof, line2 + "it does not start with ':'");
     refused("data cut short", "\r\n:02000000AB", line2 + "it holds fewer data bytes");
     refused(
-        "extended address of one byte", "\r\n" + record(4, 0, "01"),
+        "extended address of one byte", "\r\n" + hexRecord(4, 0, "01"),
         line2
             + "the extended address record must hold 2 data bytes (the address), but it holds 1.");
     // Refused for its size alone: as text it holds nothing but empty lines.

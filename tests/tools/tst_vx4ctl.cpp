@@ -3,6 +3,7 @@
 #include "downloadimage.h"
 #include "firmwareimage.h"
 #include "firmwarepackage.h"
+#include "hexrecord.h"
 #include "simlink.h"
 
 #include <QJsonDocument>
@@ -28,10 +29,8 @@ enum Setup {
     At12Psi = 1 << 0,
     At31Psi = 1 << 1,
     AtMinus30Psi = 1 << 2,
-    OldCalibrated = 1 << 3, ///< firmware 0.6 (no A/D offset), calibrated 2026-03-04 10:30
     InCalibrationMode = 1 << 4,
     InBootloader = 1 << 5,
-    AdTimeout = 1 << 6,
     Silent = 1 << 7,
     FailingWrites = 1 << 8,
 };
@@ -44,16 +43,10 @@ void apply(SimulatedSender &sender, int setup)
         sender.setAppliedPressure(31);
     if (setup & AtMinus30Psi)
         sender.setAppliedPressure(-30);
-    if (setup & OldCalibrated) {
-        sender.setFirmwareVersion(0, 6);
-        sender.setCalDateTime(QDateTime(QDate(2026, 3, 4), QTime(10, 30)));
-    }
     if (setup & InCalibrationMode)
         sender.setMode(CalibrationMode);
     if (setup & InBootloader)
         sender.setApp(Bootloader);
-    if (setup & AdTimeout)
-        sender.setAdStatus(1);
     sender.setSilent(setup & Silent);
     if (setup & FailingWrites)
         sender.failNextWrites(10);
@@ -69,21 +62,6 @@ QString state(const SimulatedSender &sender)
         .arg(sender.reading());
 }
 
-QByteArray hexRecord(quint16 address, quint8 type, const QByteArray &data)
-{
-    QByteArray bytes;
-    bytes.append(char(data.size()));
-    bytes.append(char(address >> 8));
-    bytes.append(char(address & 0xFF));
-    bytes.append(char(type));
-    bytes.append(data);
-    quint8 sum = 0;
-    for (char b : std::as_const(bytes))
-        sum += quint8(b);
-    bytes.append(char(quint8(-sum)));
-    return ':' + bytes.toHex().toUpper();
-}
-
 /// Two whole rows (bytes 0-255) and the first eight words of the third: its other words are the
 /// sender's own and must survive the download.
 QByteArray hexImage(const QByteArray &lineEnd)
@@ -94,12 +72,12 @@ QByteArray hexImage(const QByteArray &lineEnd)
             QByteArray data;
             for (int i = 0; i < 16; ++i)
                 data.append(char((a + i) * 7));
-            text += hexRecord(quint16(a), 0, data) + lineEnd;
+            text += hexRecord(0, quint16(a), data) + lineEnd;
         }
     };
     chunk(0x0000, 256);
     chunk(0x0200, 16);
-    return text + hexRecord(0, 1, {}) + lineEnd;
+    return text + hexRecord(1, 0, "") + lineEnd;
 }
 
 /// The rows the window's download writes for `crLfHex`.
@@ -216,10 +194,6 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
                            "A/D offset: 0\nreading: 12 PSI \\(Okay\\)\n$";
     QTest::newRow("status") << QStringList { "--port", "PORT", "status" } << int(At12Psi) << 0
                             << status << "serial=1234";
-    QTest::newRow("status: old firmware, calibrated")
-        << QStringList { "status", "--port", "PORT" } << int(OldCalibrated) << 0
-        << "firmware version: 0\\.6\n.*calibration date: 2026-03-04 10:30 AM\nA/D offset: N/A\n"
-        << "";
     QTest::newRow("status: calibration mode reads volts")
         << QStringList { "--port", "PORT", "status" } << int(At12Psi | InCalibrationMode) << 0
         << "mode: Calibration Mode\n.*\nreading: 0\\.0\\d{3} V \\(Okay\\)\n$"
@@ -228,10 +202,6 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
         << QStringList { "--port", "PORT", "status" } << int(InBootloader) << 0
         << "^port: .*\napplication: Bootloader Application\n$"
         << "app=0";
-    QTest::newRow("status: A/D timeout")
-        << QStringList { "--port", "PORT", "status" } << int(AdTimeout) << 0
-        << "reading: ---- \\(A/D timeout\\)\n$"
-        << "";
     QTest::newRow("status: silent sender")
         << QStringList { "--port", "PORT", "--timeout", "300", "status" } << int(Silent) << 3
         << "^$"
@@ -243,10 +213,6 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
                              << int(At12Psi) << 0
                              << "^(\\d{4}-\\d\\d-\\d\\dT[0-9:.]+ 12 PSI Okay\n){4,}$"
                              << "";
-    QTest::newRow("monitor: calibration mode")
-        << QStringList { "--port", "PORT", "monitor", "--seconds", "0.6" } << int(InCalibrationMode)
-        << 0 << "^(\\S+ 0\\.0000 V Okay\n){2,}$"
-        << "";
     QTest::newRow("zero at 12 PSI") << QStringList { "--port", "PORT", "zero" } << int(At12Psi) << 0
                                     << "^zeroed at 12 PSI; A/D offset: \\d+\n$"
                                     << "reading=0";
@@ -258,9 +224,6 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
         << "reading=31";
     QTest::newRow("zero: calibration mode")
         << QStringList { "--port", "PORT", "zero" } << int(At12Psi | InCalibrationMode) << 1 << "^$"
-        << "reading=12";
-    QTest::newRow("zero: firmware without offset")
-        << QStringList { "--port", "PORT", "zero" } << int(At12Psi | OldCalibrated) << 1 << "^$"
         << "reading=12";
     QTest::newRow("serial 42") << QStringList { "--port", "PORT", "serial", "42" } << int(Plain)
                                << 0 << "^serial number: OVX4-0042\n$"
@@ -280,17 +243,9 @@ void TestVx4ctl::command_printsItsResultAndExitCode_data()
     QTest::newRow("mode calibration") << QStringList { "--port", "PORT", "mode", "calibration" }
                                       << int(Plain) << 0 << "^mode: Calibration Mode\n$"
                                       << "mode=1";
-    QTest::newRow("mode pressure")
-        << QStringList { "--port", "PORT", "mode", "pressure" } << int(InCalibrationMode) << 0
-        << "^mode: Pressure Sending Mode\n$"
-        << "mode=0";
     QTest::newRow("app bootloader") << QStringList { "--port", "PORT", "app", "bootloader" }
                                     << int(Plain) << 0 << "^application: Bootloader Application\n$"
                                     << "app=0";
-    QTest::newRow("app application")
-        << QStringList { "--port", "PORT", "app", "application" } << int(InBootloader) << 0
-        << "^application: Pressure Sending Application\n$"
-        << "app=1";
     QTest::newRow("flash --no-verify")
         << QStringList { "--port", "PORT", "flash", "HEXFILE", "--no-verify" } << int(Plain) << 0
         << "\n\\S+ +done +3/3 "
@@ -377,14 +332,6 @@ void TestVx4ctl::json_everyLineIsAnObject_data()
 
     QTest::newRow("status") << QStringList { "--json", "--port", "PORT", "status" } << int(At12Psi)
                             << 0 << "pressurePsi" << QVariant(12);
-    QTest::newRow("status: calibration date")
-        << QStringList { "--json", "--port", "PORT", "status" } << int(OldCalibrated) << 0
-        << "calibrationDate" << QVariant("2026-03-04T10:30");
-    QTest::newRow("monitor") << QStringList { "--port",  "PORT",      "--json",
-                                              "monitor", "--seconds", "0.2" }
-                             << int(At12Psi) << 0 << "adStatus" << QVariant("Okay");
-    QTest::newRow("serial") << QStringList { "--port", "PORT", "serial", "7", "--json" }
-                            << int(Plain) << 0 << "serialNumberText" << QVariant("OVX4-0007");
     QTest::newRow("flash") << QStringList { "--json", "--port", "PORT", "flash", "HEXFILE" }
                            << int(Plain) << 0 << "result" << QVariant("done");
     QTest::newRow("refused zero") << QStringList { "--json", "--port", "PORT", "zero" }
@@ -486,13 +433,9 @@ void TestVx4ctl::flash_refusedFile_exits2BeforeTouchingTheSender_data()
     QTest::newRow("corrupt package") << corrupt << "File data is corrupt";
     QTest::newRow("package, line feeds only") << packageOf(hexImage("\n")) << "CR LF";
     QTest::newRow("not firmware") << QByteArray("hello\n") << "Incorrect file type.";
-    QTest::newRow("HEX checksum") << badChecksum << "the record's checksum is";
-    QTest::newRow("odd byte") << hexRecord(0, 0, "\x01\x02\x03") + "\r\n" + hexRecord(0, 1, {})
-                              << "odd number of bytes";
     QByteArray cutShort = hexImage("\r\n");
     cutShort.chop(13);
     QTest::newRow("no end record") << cutShort << "no end-of-file record";
-    QTest::newRow("no data") << hexRecord(0, 1, {}) << "no program data";
     QTest::newRow("missing file") << QByteArray() << "Could not open file.";
 }
 
