@@ -111,13 +111,15 @@ void FirmwareUpdateFlow::start()
     progress->setMinimumDuration(0);
     connect(progress, &QProgressDialog::canceled, this,
             &FirmwareUpdateFlow::onUIProgressDialogCanceled);
+    // Queued, both: a modal dialog runs the event loop, which must not happen inside the
+    // engine's answer handling. The outcome is shown after the engine has finished with it.
     connect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged, progress,
-            &QProgressDialog::setValue);
-    // Queued: the outcome is shown after the engine has finished handling the answer.
+            &QProgressDialog::setValue, Qt::QueuedConnection);
     connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, this,
             &FirmwareUpdateFlow::onVX4FirmwareUpdateFinished,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    if (!pressureSender->startFirmwareUpdate(rows)) {
+    // Always verified: success then means the sender holds the image, not that it said so.
+    if (!pressureSender->startFirmwareUpdate(rows, true)) {
         delete progress;
         progress = nullptr;
         QMessageBox::warning(window, tr("Orvelle® Firmware Update"),
@@ -135,6 +137,11 @@ void FirmwareUpdateFlow::refuseFirmwareImage(const QString &reason)
 
 void FirmwareUpdateFlow::onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg)
 {
+    // Aborted by the technician: an outcome that was still on its way is not reported.
+    if (!progress) {
+        LOG << "Firmware update outcome after the abort, not shown:" << errorMsg;
+        return;
+    }
     if (result) {
         LOG << errorMsg;
         statusBar->showMessage(errorMsg);

@@ -103,6 +103,9 @@ void SenderPort::open()
     ui->serConfigButton->setEnabled(false);
     ui->serButton->setText(tr("Close"));
     ui->statusBar->showMessage(tr("Opened ") + port.portName);
+    // Queued: the engine is deleted by the close, which must not happen inside its own signal.
+    connect(pressureSender, &VX4Interface::vx4PortLost, this, &SenderPort::onPortLost,
+            Qt::QueuedConnection);
     emit opened(pressureSender);
     pressureSender->startConnecting();
 }
@@ -130,6 +133,17 @@ void SenderPort::close()
     ui->connectionStatus->setText(tr("Disconnected"));
     ui->serButton->setText(tr("Open"));
     ui->dpsBox->setEnabled(false);
+}
+
+void SenderPort::onPortLost(const QString &reason)
+{
+    if (!pressureSender)
+        return;
+    const QString portName = pressureSender->portName();
+    close();
+    // Released, so that plugging the adapter back in and pressing Open works.
+    ui->serButton->setChecked(false);
+    ui->statusBar->showMessage(tr("Lost the port %1: %2").arg(portName, reason));
 }
 
 void SenderPort::release()

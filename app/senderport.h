@@ -38,6 +38,10 @@ public:
     /// Closes and deletes the engine, leaving the controls alone: the window is going.
     void release();
 
+private slots:
+    /// The open port went away: back to the closed state, the reason in the status bar.
+    void onPortLost(const QString &reason);
+
 signals:
     /// The engine is open; it starts connecting right after this.
     void opened(VX4Interface *engine);

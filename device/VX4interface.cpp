@@ -47,6 +47,11 @@ VX4Interface::VX4Interface(const QString &portName, const PortSettings &settings
     connect(this, &QIODevice::readyRead, this, &VX4Interface::onSerialPortReadyRead);
     connect(this, &VX4Interface::vx4ResponseRdy, this, &VX4Interface::onResponseRdy);
     connect(messageTimer, &QTimer::timeout, this, &VX4Interface::onMsgTimerTimeout);
+    stallTimer = new QTimer(this);
+    stallTimer->setSingleShot(true);
+    stallTimer->setTimerType(Qt::PreciseTimer);
+    connect(stallTimer, &QTimer::timeout, this, &VX4Interface::onStalledFrame);
+    connect(this, &QSerialPort::errorOccurred, this, &VX4Interface::onPortError);
 }
 
 VX4Interface::~VX4Interface()
@@ -84,7 +89,9 @@ void VX4Interface::enqueueRequest(quint8 command, const QByteArray &payload)
 {
     const CommandInfo *info = commandInfo(command);
     Q_ASSERT(info && info->length == FrameOverhead + payload.size());
-    enqueueMessage(VX4Message(command, info->length, info->timeoutMs, payload, info->maxSends));
+    enqueueMessage(VX4Message(command, info->length,
+                              requestTimeoutMs(command, info->timeoutMs, baudRate()), payload,
+                              info->maxSends));
 }
 
 void VX4Interface::queryApp()
@@ -227,16 +234,39 @@ void VX4Interface::receiveBytes(const QByteArray &bytes)
 
 void VX4Interface::processReceiveBuffer()
 {
+    cutFrames();
+    // Noise that looked like the start of a long frame must not hold the line for ever: once
+    // no byte has come for longer than the missing ones need, the frame is given up.
+    const int missing = receiver.missingBytes();
+    if (missing <= 0 || !isOpen()) {
+        stallTimer->stop();
+        return;
+    }
+    stallTimer->start(StalledFrameMarginMs + lineTimeMs(missing, baudRate()));
+}
+
+void VX4Interface::onStalledFrame()
+{
+    if (receiver.missingBytes() <= 0)
+        return;
+    LOG << "Dropping an incomplete frame that got no more bytes:"
+        << QString::fromLatin1(receiver.bytes().toHex());
+    receiver.dropMarker();
+    processReceiveBuffer();
+}
+
+void VX4Interface::cutFrames()
+{
     for (;;) {
         const VX4Framing::Cut cut = receiver.next();
         switch (cut.step) {
         case VX4Framing::Step::NeedMore:
-        case VX4Framing::Step::ZeroLengthCleared:
             return;
         case VX4Framing::Step::GarbageCleared:
             LOG << "Buffer truly was full of garbage - clearing" << cut.bytes;
             return;
         case VX4Framing::Step::GarbageTrimmed:
+        case VX4Framing::Step::MarkerDropped:
             LOG << "Trimmed leading garbage.  Buffer now contains"
                 << QString::fromLatin1(receiver.bytes().toHex());
             continue;
@@ -264,7 +294,7 @@ void VX4Interface::processReceiveBuffer()
                 startConnecting();
         } else if (msg.command == messageQueue.first().command) {
             messageTimer->stop();
-            removeHeadMessage();
+            answeredSerial = removeHeadMessage().serial;
             emit vx4ResponseRdy(msg);
             sendNextMessage();
         } else {
@@ -273,12 +303,35 @@ void VX4Interface::processReceiveBuffer()
     }
 }
 
+void VX4Interface::onPortError(QSerialPort::SerialPortError error)
+{
+    // An unplugged adapter shows as a resource error on Linux and Windows, a dead line as a
+    // failed write; either way nothing will come through this port again.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::WriteError)
+        portLost(errorString());
+}
+
+void VX4Interface::portLost(const QString &reason)
+{
+    if (!isOpen())
+        return;
+    LOG << "The serial port was lost:" << reason;
+    stallTimer->stop();
+    messageTimer->stop();
+    pollForConnectionChange(false);
+    messageQueue.clear();
+    download.portLost(reason);
+    close();
+    emit vx4PortLost(reason);
+}
+
 // ---- Command queue --------------------------------------------------------------------------
 
 void VX4Interface::enqueueMessage(const VX4Message &msg)
 {
     LOG << "Enqueueing " << msg.toString();
     messageQueue.append(msg);
+    messageQueue.last().serial = ++lastSerial;
     if (messageQueue.size() > 1) {
         LOG << QStringLiteral("There are now %1 messages in the queue.").arg(messageQueue.size());
         return;
@@ -351,9 +404,9 @@ void VX4Interface::onMsgTimerTimeout()
 
 // ---- Firmware download ----------------------------------------------------------------------
 
-bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows)
+bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify)
 {
-    return download.start(rows);
+    return download.start(rows, verify);
 }
 
 void VX4Interface::finishFirmwareUpdate()
@@ -366,7 +419,7 @@ void VX4Interface::firmwareUpdateMsgHandler(const VX4Message &msg)
     download.onAnswer(msg);
 }
 
-void VX4Interface::firmwareUpdateTimeoutHandler(const VX4Message &)
+void VX4Interface::firmwareUpdateTimeoutHandler(const VX4Message &msg)
 {
-    download.onTimeout();
+    download.onTimeout(msg);
 }

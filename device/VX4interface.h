@@ -64,8 +64,9 @@ public:
     QString serialNumberString();
 
     /// Starts a download of `rows` (64 words each, ascending addresses). Refused, with a log line,
-    /// when the port is closed, a download runs, or the rows are empty or malformed.
-    bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows);
+    /// when the port is closed, a download runs, or the rows are empty or malformed. With
+    /// `verify`, each written row is read back and must equal what was written.
+    bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify = true);
     void finishFirmwareUpdate();
     bool isFirmwareUpdateRunning() const { return download.isRunning(); }
 
@@ -94,12 +95,16 @@ signals:
     void vx4ADOffsetChanged(qint16 offset);
     void vx4ConnectedSignal();
     void vx4DisconnectedSignal();
+    /// The port went away (adapter unplugged, write failed); the engine has closed it.
+    void vx4PortLost(const QString &reason);
     void vx4FirmwareUpdateStarted();
     void vx4FirmwareUpdateProgressChanged(int i);
     void vx4FirmwareUpdateFinished(bool result, QString errorMsg);
 
 private slots:
     void onSerialPortReadyRead();
+    void onPortError(QSerialPort::SerialPortError error);
+    void onStalledFrame();
     void onMsgTimerTimeout();
     void onResponseRdy(const VX4Message &msg);
     void connectingMsgHandler(const VX4Message &msg);
@@ -121,6 +126,8 @@ private:
 
     // Receive path
     void processReceiveBuffer();
+    void cutFrames();
+    void portLost(const QString &reason);
     // Command queue
     void enqueueMessage(const VX4Message &msg);
     void enqueueRequest(quint8 command, const QByteArray &payload = {});
@@ -149,6 +156,9 @@ private:
     QList<VX4Message> messageQueue;
     QTimer *messageTimer = nullptr;
     QTimer *pollingTimer = nullptr;
+    QTimer *stallTimer = nullptr; ///< gives up on an incomplete frame that gets no more bytes
+    quint32 lastSerial = 0; ///< serial of the request enqueued last
+    quint32 answeredSerial = 0; ///< serial of the request the answer being routed belongs to
     qint16 m_adOffset = -30000;
     quint16 m_serialNumber = 0;
 };

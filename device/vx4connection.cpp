@@ -60,7 +60,8 @@ void VX4Interface::startConnecting()
     connectingStep = 0;
     pollForConnectionChange(false);
     bindPair(Pair::Connecting);
-    enqueueMessage(VX4Message(AppQuery, commandInfo(AppQuery)->length, FastAppQueryTimeoutMs, {},
+    enqueueMessage(VX4Message(AppQuery, commandInfo(AppQuery)->length,
+                              requestTimeoutMs(AppQuery, FastAppQueryTimeoutMs, baudRate()), {},
                               FastAppQueryMaxSends));
 }
 
@@ -73,9 +74,13 @@ void VX4Interface::changeApp()
 
 void VX4Interface::close()
 {
+    // Closed once: a port lost and then closed by the window reports one disconnection.
+    const bool wasOpen = isOpen();
     resetDeviceInfo();
-    emit vx4DisconnectedSignal();
+    stallTimer->stop();
     QSerialPort::close();
+    if (wasOpen)
+        emit vx4DisconnectedSignal();
 }
 
 void VX4Interface::pollForConnectionChange(bool poll)
@@ -110,10 +115,12 @@ void VX4Interface::connectingMsgHandler(const VX4Message &msg)
 {
     switch (connectingStep) {
     case 0:
-        if (msg.command == AppQuery) {
-            LOG << "Initialization: Received app query response.";
-            decodeAnswer(msg);
-        }
+        // Only an application query tells which application runs: an APP CHANGE answer (00,
+        // "accepted") comes from the application that is about to restart.
+        if (msg.command != AppQuery)
+            return;
+        LOG << "Initialization: Received app query response.";
+        decodeAnswer(msg);
         if (m_app == Bootloader) {
             finishConnecting(Bootloader);
             return;
@@ -167,15 +174,17 @@ void VX4Interface::connectingMsgHandler(const VX4Message &msg)
 
 void VX4Interface::finishConnecting(VX4App finishedApp)
 {
+    // A download keeps the line to itself: its end switches polling back on.
+    const bool poll = !download.isRunning();
     if (finishedApp == Bootloader) {
         state = Connected;
-        pollForConnectionChange(true);
+        pollForConnectionChange(poll);
         bindPair(Pair::Connected);
         unbindPair(Pair::Connecting);
         emit vx4ConnectedSignal();
         emit vx4AppChanged(Bootloader);
         connectingStep = 0;
-        pollForConnectionChange(true);
+        pollForConnectionChange(poll);
         return;
     }
     state = Connected;
@@ -184,7 +193,7 @@ void VX4Interface::finishConnecting(VX4App finishedApp)
     unbindPair(Pair::Connecting);
     emit vx4ConnectedSignal();
     emit vx4AppChanged(PressureSendingApp);
-    pollForConnectionChange(true);
+    pollForConnectionChange(poll);
 }
 
 void VX4Interface::connectingTimeoutHandler(const VX4Message &msg)
@@ -202,6 +211,9 @@ void VX4Interface::connectedMsgHandler(const VX4Message &msg)
 void VX4Interface::connectedTimeoutHandler(const VX4Message &msg)
 {
     LOG << "Timeout:" << msg.toString();
+    // Clearing the queue would take the download's own request with it; it judges its time-outs.
+    if (download.isRunning())
+        return;
     state = Disconnected;
     pollForConnectionChange(true);
     bindPair(Pair::Disconnected);

@@ -33,8 +33,8 @@ void VX4Interface::onResponseRdy(const VX4Message &msg)
 void VX4Interface::decodeAnswer(const VX4Message &msg)
 {
     switch (msg.command) {
-    case AppQuery:
-    case AppChange: {
+    // An APP CHANGE answer is an acknowledgement (00, "accepted"), not the running application.
+    case AppQuery: {
         const VX4App decoded = VX4Decode::app(msg.payload);
         if (decoded == m_app)
             return;

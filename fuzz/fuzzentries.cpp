@@ -85,7 +85,6 @@ void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &ou
                 fail(outcome, QStringLiteral("waiting with %1 bytes").arg(buffer.size()));
             return;
         case VX4Framing::Step::GarbageCleared:
-        case VX4Framing::Step::ZeroLengthCleared:
             if (!buffer.isEmpty())
                 fail(outcome, QStringLiteral("cleared buffer still holds ") + hex(buffer));
             return;
@@ -95,8 +94,15 @@ void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &ou
                 return;
             }
             continue;
+        case VX4Framing::Step::MarkerDropped:
+            if (buffer.size() + 1 != before) {
+                fail(outcome, QStringLiteral("marker drop left ") + hex(buffer));
+                return;
+            }
+            continue;
         case VX4Framing::Step::CrcMismatch:
-            if (cut.bytes.isEmpty() || buffer.size() + cut.bytes.size() != before
+            // Only the marker goes: a frame that began inside the bad one is still found.
+            if (cut.bytes.isEmpty() || buffer.size() + 1 != before
                 || VX4Message::checkCrc(cut.bytes)) {
                 fail(outcome, QStringLiteral("bad frame cut wrongly: ") + hex(cut.bytes));
                 return;

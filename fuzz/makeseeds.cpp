@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
           ByteByByte + fromHex("0011") + answer(GetSerial, fromHex("0007")) },
         { "bad-crc-then-answer",
           OneChunk + fromHex("3c0800015e9c0d0a") + answer(ModeQuery, fromHex("00")) },
-        { "refused-zero-length", OneChunk + fromHex("3c00") + answer(AppQuery, fromHex("01")) },
+        { "zero-length-then-answer", OneChunk + fromHex("3c00") + answer(AppQuery, fromHex("01")) },
         { "connecting-sequence",
           ConnectThenMixed + answer(AppQuery, fromHex("01")) + answer(GetFirmVer, fromHex("0107"))
               + answer(GetSerial, fromHex("04d2")) + answer(GetCalData, fromHex("0007de03050907"))

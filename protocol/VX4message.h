@@ -23,6 +23,7 @@ struct VX4Message
     quint16 maxSends = 0;
     bool sent = false;
     bool empty = true;
+    quint32 serial = 0; ///< the engine's number for a queued request; 0 for a received frame
 
     VX4Message() = default;
     /// A request: builds the frame around `payload` with the caller's length byte.

@@ -10,8 +10,9 @@ enum class Step {
     NeedMore, ///< fewer than two bytes, or a frame not yet complete: wait for more
     GarbageCleared, ///< no start marker anywhere: `bytes` holds what was dropped
     GarbageTrimmed, ///< bytes before the start marker were dropped; the buffer now starts with it
-    ZeroLengthCleared, ///< a length byte of 0: the whole buffer was dropped
-    CrcMismatch, ///< `bytes` holds a frame whose CRC failed; it was removed from the buffer
+    MarkerDropped, ///< a length byte below 7 names no frame: only the marker was dropped
+    CrcMismatch, ///< `bytes` holds a frame whose CRC failed; only its marker was removed, so a
+                 ///< real frame that began inside it is still found
     Frame, ///< `bytes` holds a good frame; it was removed from the buffer
 };
 
@@ -23,5 +24,9 @@ struct Cut
 
 /// One step of the parser on `buffer`, which it consumes from the front.
 Cut takeNext(QByteArray &buffer, char marker);
+
+/// Bytes the frame at the front of `buffer` still lacks (the whole minimum frame while its length
+/// byte has not arrived); 0 when the buffer holds no incomplete frame.
+int missingBytes(const QByteArray &buffer, char marker);
 
 } // namespace VX4Framing

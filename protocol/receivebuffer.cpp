@@ -12,6 +12,5 @@ VX4Framing::Cut VX4ReceiveBuffer::next()
 
 bool VX4ReceiveBuffer::endsPass(VX4Framing::Step step)
 {
-    return step == VX4Framing::Step::NeedMore || step == VX4Framing::Step::GarbageCleared
-        || step == VX4Framing::Step::ZeroLengthCleared;
+    return step == VX4Framing::Step::NeedMore || step == VX4Framing::Step::GarbageCleared;
 }

@@ -14,9 +14,13 @@ public:
     explicit VX4ReceiveBuffer(char marker);
 
     void append(const QByteArray &bytes) { buffer.append(bytes); }
-    /// Cuts the next step off the front. NeedMore, GarbageCleared and ZeroLengthCleared end a pass.
+    /// Cuts the next step off the front. NeedMore and GarbageCleared end a pass.
     VX4Framing::Cut next();
     static bool endsPass(VX4Framing::Step step);
+    /// Bytes the incomplete frame held still lacks; 0 when none is held.
+    int missingBytes() const { return VX4Framing::missingBytes(buffer, marker); }
+    /// Gives up on the incomplete frame held: drops its marker so the scan resumes behind it.
+    void dropMarker() { buffer.remove(0, qMin<qsizetype>(1, buffer.size())); }
 
     /// What is held: at most one incomplete frame once a pass has ended.
     const QByteArray &bytes() const { return buffer; }

@@ -50,10 +50,19 @@ struct CommandInfo
     quint8 length; ///< the request's length byte: 7 + payload size
     quint16 timeoutMs; ///< wait for the answer after each send, in ms
     quint16 maxSends; ///< sends before the request is given up
+    quint8 answerLength; ///< length byte of the sender's answer; 0 where none comes
 };
 
 /// The table row of `code`, or nullptr for a code outside the table.
 const CommandInfo *commandInfo(int code);
+
+/// Time `bytes` take on a line at `baud` (10 bits a byte: start, 8 data, stop), rounded up to
+/// whole ms; 0 for a baud rate that is unknown (0 or less).
+int lineTimeMs(int bytes, qint32 baud);
+
+/// Time-out per send of a request with `code`: its table value plus the time its request and
+/// answer take on the line, so that slow lines do not fail every long request.
+quint16 requestTimeoutMs(int code, quint16 tableMs, qint32 baud);
 
 constexpr quint16 FastAppQueryTimeoutMs = 150; ///< application query while connecting, per send
 constexpr quint16 FastAppQueryMaxSends = 20; ///< sends of the connecting application query
@@ -66,5 +75,9 @@ constexpr quint8 EepromBootFlagValid = 0xA5; ///< written after the last row: st
 constexpr int BootloaderStartMs = 500; ///< wait after APP CHANGE before asking for the bootloader
 constexpr quint8 WriteConfirmed = 1; ///< status byte of a WRITE PROG MEM answer: row written
 constexpr int MaxFirmwareFailures = 3; ///< failures in one download state before it is aborted
+constexpr int MaxAppChanges = 3; ///< APP CHANGE requests one download may send
+constexpr int DeferredStartLimitMs = 2000; ///< a download waits this long for queued requests
+constexpr int StalledFrameMarginMs = 50; ///< an incomplete frame waits this long beyond the line
+                                         ///< time of its missing bytes before it is dropped
 
 } // namespace VX4Protocol

@@ -73,6 +73,26 @@ bool PtyEndpoint::open(QString *error)
     return true;
 }
 
+void PtyEndpoint::vanish()
+{
+    m_vanished = true;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    if (m_paceTimer)
+        m_paceTimer->stop();
+    m_incoming.clear();
+    m_scheduled.clear();
+    m_pending.clear();
+    if (!m_linkPath.isEmpty())
+        QFile::remove(m_linkPath);
+    m_linkPath.clear();
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_master = m_slave = -1;
+}
+
 bool PtyEndpoint::createLink(const QString &linkPath, QString *error)
 {
     const QFileInfo existing(linkPath);
@@ -172,7 +192,7 @@ void PtyEndpoint::deliverDue()
 
 void PtyEndpoint::writePending()
 {
-    if (m_pending.isEmpty())
+    if (m_pending.isEmpty() || m_master < 0)
         return;
     const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
     if (n > 0) {

@@ -26,6 +26,9 @@ public:
     void setPacingBaud(int baud) { m_pacingBaud = baud; }
     /// A symbolic link at `linkPath` to the slave, replacing an older link there.
     bool createLink(const QString &linkPath, QString *error = nullptr);
+    /// The port vanishes, as an unplugged adapter does: the pty is closed under its user.
+    void vanish();
+    bool hasVanished() const { return m_vanished; }
     quint64 bytesFromPc() const { return m_bytesIn; }
     quint64 bytesToPc() const { return m_bytesOut; }
 
@@ -53,4 +56,5 @@ private:
     qint64 m_lineFreeAtNs = 0;
     quint64 m_bytesIn = 0;
     quint64 m_bytesOut = 0;
+    bool m_vanished = false;
 };

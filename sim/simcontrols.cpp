@@ -102,6 +102,12 @@ bool parseArgs(const SimControl &control, const QStringList &args, ControlValue 
             return false;
         value->hasY = args.size() > 1;
         return !value->hasY || (parseDouble(args.at(1), &value->y) && value->y > 0);
+    case ArgKind::Repeat:
+        if (arg == QLatin1String("always")) {
+            value->number = 2;
+            return args.size() == 1;
+        }
+        return args.size() == 1 && parseChoice(arg, "off", 0, "once", 1, &value->number);
     case ArgKind::Bytes:
         value->bytes = QByteArray::fromHex(args.isEmpty() ? QByteArray(DefaultGarbageHex)
                                                           : args.join(QString()).toLatin1());
@@ -225,6 +231,34 @@ const std::vector<SimControl> controls = {
       ArgKind::Integer, 0, 1000000,
       { { "fail-writes", "N", "Refuse the first N program memory writes." } },
       [](SimTarget &t, const ControlValue &v, QString *) { t.sender.failNextWrites(v.number); } },
+    { "corruptwrites", nullptr, "off|once|always",
+      "store one word of written rows wrong, yet confirm them",
+      ArgKind::Repeat, 0, 0,
+      { { "corrupt-writes", "WHEN", "Store one word of the next (once) or every (always) "
+                                    "written row wrong, yet confirm it (off)." } },
+      [](SimTarget &t, const ControlValue &v, QString *) {
+          t.sender.setCorruptWrites(SimulatedSender::CorruptWrites(v.number));
+      } },
+    { "restartdelay", nullptr, "MS", "restart this long after acknowledging APP CHANGE",
+      ArgKind::Integer, 0, 60000,
+      { { "restart-delay", "MS", "Restart into the other application this many ms after "
+                                 "acknowledging APP CHANGE (30)." } },
+      [](SimTarget &t, const ControlValue &v, QString *) { t.sender.setRestartDelay(v.number); } },
+    { "noise", nullptr, "N", "send N noise pairs now: a stray marker and a large length byte",
+      ArgKind::Integer, 1, 1000,
+      { { "noise", "N", "Send N noise pairs when the first request arrives." } },
+      [](SimTarget &t, const ControlValue &v, QString *) {
+          QByteArray noise;
+          for (int i = 0; i < v.number; ++i)
+              noise += QByteArray::fromHex("3CF0");
+          if (t.starting)
+              injectOnFirstRequest(t.sender, noise);
+          else
+              t.sender.injectGarbage(noise);
+      } },
+    { "vanish", nullptr, "", "close the port under its user, as an unplugged adapter",
+      ArgKind::None, 0, 0, {},
+      [](SimTarget &t, const ControlValue &, QString *) { t.pty.vanish(); } },
     { "status", nullptr, "", "print the sender's state",
       ArgKind::None, 0, 0, {},
       [](SimTarget &t, const ControlValue &, QString *reply) { *reply = simStatus(t); } },

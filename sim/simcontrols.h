@@ -51,12 +51,13 @@ enum class ArgKind {
     RealPair, ///< exactly two finite numbers
     Wobble, ///< an amplitude of at least 0 and, optionally, a period above 0
     Bytes, ///< the rest of the line in hex; no words stand for 5A A5 FF 00
+    Repeat, ///< off, once or always (0, 1, 2)
 };
 
 /// A control's words, parsed according to its ArgKind.
 struct ControlValue
 {
-    int number = 0; ///< Integer; OnOff (1 is on); App and Mode as their enum value
+    int number = 0; ///< Integer; OnOff (1 is on); App, Mode and Repeat as their value
     double x = 0; ///< Real; first of RealPair; amplitude of Wobble
     double y = 0; ///< second of RealPair; period of Wobble
     bool hasY = false; ///< Wobble was given a period

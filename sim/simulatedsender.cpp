@@ -32,8 +32,25 @@ SimulatedSender::SimulatedSender(QObject *parent)
     m_delayTimer->setSingleShot(true);
     m_delayTimer->setTimerType(Qt::PreciseTimer);
     connect(m_delayTimer, &QTimer::timeout, this, &SimulatedSender::sendDelayedAnswers);
+    m_restartTimer = new QTimer(this);
+    m_restartTimer->setSingleShot(true);
+    m_restartTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_restartTimer, &QTimer::timeout, this, [this] { restartInto(m_restartApp); });
     m_clock.start();
     updateStreaming();
+}
+
+void SimulatedSender::restartInto(VX4App app)
+{
+    m_restartTimer->stop();
+    m_app = app;
+    m_mode = PressureSendingMode;
+    updateStreaming();
+}
+
+void SimulatedSender::injectNoisePair(quint8 length)
+{
+    emit transmit(QByteArray(1, char(AnswerMarker)) + char(length));
 }
 
 void SimulatedSender::setApp(VX4App app)
@@ -159,16 +176,21 @@ void SimulatedSender::handleRequest(const VX4Message &request)
         answer(command, QByteArray(1, char(m_app)));
         return;
     case AppChange: {
-        const VX4App next = m_app == Bootloader ? PressureSendingApp : Bootloader;
-        // The answer names the application the sender switches to.
-        answer(command, QByteArray(1, char(next)));
-        m_app = next;
-        m_mode = PressureSendingMode;
-        updateStreaming();
+        // Accepted (00) at once; the restart into the other application follows. A second
+        // change while one is under way is accepted and changes nothing.
+        answer(command, QByteArray(1, char(0)));
+        if (m_restartTimer->isActive())
+            return;
+        m_restartApp = m_app == Bootloader ? PressureSendingApp : Bootloader;
+        if (m_restartDelayMs <= 0)
+            restartInto(m_restartApp);
+        else
+            m_restartTimer->start(m_restartDelayMs);
         return;
     }
     case Reset:
         // A restarting sender answers nothing; it starts the application only when marked valid.
+        m_restartTimer->stop();
         m_app = eeprom(EepromBootFlagAddress) == EepromBootFlagValid ? PressureSendingApp
                                                                      : Bootloader;
         m_mode = PressureSendingMode;
@@ -203,6 +225,13 @@ void SimulatedSender::handleRequest(const VX4Message &request)
                 const quint32 start = VX4Bytes::address24At(p, 0);
                 for (int k = 0; k < ProgramRowWords; ++k)
                     setProgramWord(start + k, wordAt(p, 3 + 2 * k));
+                // A flash cell that did not take the write: one word stored wrong, confirmed.
+                if (m_corruptWrites != CorruptWrites::Off) {
+                    const quint32 bad = start + ProgramRowWords / 2;
+                    setProgramWord(bad, quint16(programWord(bad) ^ 0x0100));
+                    if (m_corruptWrites == CorruptWrites::Once)
+                        m_corruptWrites = CorruptWrites::Off;
+                }
             }
             answer(command, QByteArray(1, char(ok ? WriteOk : WriteFailed)));
         }

@@ -83,6 +83,15 @@ public:
     void setAnswerDelay(int ms) { m_answerDelayMs = ms; }
     /// The next `count` WRITE PROG MEM requests are answered with status 0 and change nothing.
     void failNextWrites(int count) { m_failWrites = count; }
+    /// Written rows that are stored wrong (one word differs from the one sent), yet confirmed.
+    enum class CorruptWrites { Off, Once, Always };
+    void setCorruptWrites(CorruptWrites corrupt) { m_corruptWrites = corrupt; }
+    /// APP CHANGE is acknowledged with 00 at once; the other application runs this many ms
+    /// later (default 30). Until then the old one answers.
+    void setRestartDelay(int ms) { m_restartDelayMs = ms; }
+    int restartDelay() const { return m_restartDelayMs; }
+    /// A noise pair: a stray start marker and a length byte, as a line glitch would give.
+    void injectNoisePair(quint8 length = 0xF0);
 
     /// Every good request received, oldest first.
     const QList<VX4Message> &requests() const { return m_requests; }
@@ -107,6 +116,7 @@ private:
     void sendPressureFrame();
     void sendDelayedAnswers();
     void updateStreaming();
+    void restartInto(VX4App app);
     void saveCalibration();
     double calibratedReading() const;
 
@@ -133,6 +143,10 @@ private:
     bool m_corruptNextCrc = false;
     int m_answerDelayMs = 0;
     int m_failWrites = 0;
+    CorruptWrites m_corruptWrites = CorruptWrites::Off;
+    int m_restartDelayMs = 30;
+    QTimer *m_restartTimer = nullptr;
+    VX4App m_restartApp = PressureSendingApp;
 
     VX4ReceiveBuffer m_inBuffer { char(VX4Protocol::RequestMarker) };
     QList<VX4Message> m_requests;
