@@ -287,6 +287,12 @@ void VX4Interface::cutFrames()
             if (state == Disconnected && messageQueue.isEmpty()) {
                 LOG << "Pressure message while disconnected - reconnecting.";
                 startConnecting();
+            } else if (state == Connected && m_app == Bootloader && messageQueue.isEmpty()
+                       && !download.isRunning()) {
+                // Only the application streams: the bootloader found before has restarted.
+                LOG << "The sender runs another application now - identifying it.";
+                resetDeviceInfo();
+                startConnecting();
             }
         } else if (messageQueue.isEmpty()) {
             LOG << "Unsolicited response:" << msg.toString();

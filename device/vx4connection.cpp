@@ -199,6 +199,8 @@ void VX4Interface::finishConnecting(VX4App finishedApp)
 void VX4Interface::connectingTimeoutHandler(const VX4Message &msg)
 {
     LOG << "Timeout while waiting for" << msg.toString();
+    // The sender may have restarted into another application: nothing asked so far holds.
+    resetDeviceInfo();
     connectingStep = 0;
     queryApp();
 }

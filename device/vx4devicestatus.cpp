@@ -38,9 +38,18 @@ void VX4Interface::decodeAnswer(const VX4Message &msg)
         const VX4App decoded = VX4Decode::app(msg.payload);
         if (decoded == m_app)
             return;
+        // A sender found in another application than the one identified has restarted (an
+        // application restarts some time after acknowledging APP CHANGE): identify it anew.
+        const bool restarted = state == Connected && m_app != UnknownApp && decoded != UnknownApp
+            && !download.isRunning();
         m_app = decoded;
         LOG << "Emitting vx4AppChanged signal";
         emit vx4AppChanged(m_app);
+        if (restarted) {
+            LOG << "The sender runs another application now - identifying it.";
+            resetDeviceInfo();
+            startConnecting();
+        }
         break;
     }
     case ModeQuery:
