@@ -176,8 +176,8 @@ void TestRealLine::signals_findTheDownloadUpdated()
     link->sender.setEeprom(EepromBootFlagAddress, 0x5A);
     QVERIFY(link->connectEngine());
     QVERIFY(link->waitLineFree());
-    const QList<ProgramMemoryRow> rows = { fullRow(0x000, 0x100), fullRow(0x040, 0x200),
-                                           fullRow(0x080, 0x300) };
+    const QList<ProgramMemoryRow> rows
+        = { fullRow(0x000, 0x100), fullRow(0x040, 0x200), fullRow(0x080, 0x300) };
     const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, rows);
     VX4Interface *engine = link->engine.get();
     // What a listener finds when each signal arrives: the state must already be updated.
@@ -207,8 +207,7 @@ void TestRealLine::signals_findTheDownloadUpdated()
     QVERIFY(finished.wait(10000));
     // Each row's write is on the line when its progress is shown; success comes once the valid
     // flag is written and the download is over.
-    QCOMPARE(seen,
-             (QStringList { "0:3", "1:3", "2:3", "3:0", "finished 1, running 0, flag a5" }));
+    QCOMPARE(seen, (QStringList { "0:3", "1:3", "2:3", "3:0", "finished 1, running 0, flag a5" }));
     QCOMPARE(link->sender.requestCommands().count(WriteProgMem), rows.size());
     QCOMPARE(link->sender.programMemory(), expected);
 }
