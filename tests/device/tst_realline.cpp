@@ -46,22 +46,27 @@ private:
 void TestRealLine::appChange_acknowledgedThenIdentifiedByItsQuery_data()
 {
     QTest::addColumn<int>("from");
-    QTest::newRow("into the application") << int(Bootloader);
-    QTest::newRow("into the bootloader") << int(PressureSendingApp);
+    QTest::addColumn<int>("restartMs");
+    QTest::newRow("into the application at once") << int(Bootloader) << 0;
+    QTest::newRow("into the bootloader at once") << int(PressureSendingApp) << 0;
+    // Answered by the old application first: found again once it has restarted.
+    QTest::newRow("into the application later") << int(Bootloader) << 60;
+    QTest::newRow("into the bootloader later") << int(PressureSendingApp) << 60;
 }
 
 void TestRealLine::appChange_acknowledgedThenIdentifiedByItsQuery()
 {
     QFETCH(int, from);
+    QFETCH(int, restartMs);
     const bool intoApplication = from == Bootloader;
     link->sender.setApp(VX4App(from));
-    link->sender.setRestartDelay(60);
+    link->sender.setRestartDelay(restartMs);
     QVERIFY(link->connectEngine());
     QVERIFY(link->waitLineFree());
     link->sender.setSerialNumber(4321);
     link->sender.clearRequests();
+    EngineSignals recorded(link->engine.get());
     link->engine->changeApp();
-    // Whatever the engine saw before the restart, it ends identifying the new application.
     QVERIFY(QTest::qWaitFor(
         [&] {
             return link->engine->isConnected() && link->engine->app() == 1 - from
@@ -73,6 +78,11 @@ void TestRealLine::appChange_acknowledgedThenIdentifiedByItsQuery()
     QCOMPARE(link->engine->serialNumber(), intoApplication ? 4321 : 0);
     QCOMPARE(link->engine->firmwareMajor(), intoApplication ? 1 : 255);
     QCOMPARE(link->sender.requestCommands().count(AppChange), 1);
+    // The acknowledgement names no application: only the new one is ever reported.
+    if (restartMs == 0) {
+        QCOMPARE(recorded.events.count("connected"), 1);
+        QVERIFY(!recorded.events.contains(QStringLiteral("app %1").arg(from)));
+    }
 }
 
 void TestRealLine::noiseBeforeAnAnswer_costsNoRequest_data()
