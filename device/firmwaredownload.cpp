@@ -404,6 +404,8 @@ void FirmwareDownload::abortIfFailing()
                    .arg(failedState);
     failureCount = 0;
     fail(text);
+    // The sender stays where the download left it, but the engine watches it again.
+    engine.pollForConnectionChange(true);
 }
 
 void FirmwareDownload::onTimeout(const VX4Message &msg)

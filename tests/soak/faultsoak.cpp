@@ -16,6 +16,7 @@ namespace {
 constexpr int RecoveryLimitMs = 3000; ///< the engine is heard and connected this soon after faults
 constexpr int ActivityLimitMs = 60000; ///< longest a download may take under faults
 constexpr qint64 MemoryGrowthLimitKb = 20 * 1024; ///< growth of the process allowed over a run
+constexpr int DefaultRestartDelayMs = 30; ///< the simulator's own restart delay
 
 qint64 residentKb()
 {
@@ -68,6 +69,8 @@ public:
         link.sender.setSilent(false);
         link.sender.dropNextAnswers(0);
         link.sender.setAnswerDelay(0);
+        link.sender.setCorruptWrites(SimulatedSender::CorruptWrites::Off);
+        link.sender.setRestartDelay(DefaultRestartDelayMs);
     }
 
     void injectFault()
@@ -85,7 +88,7 @@ public:
         ++report.faults;
         SimulatedSender &sender = link.sender;
         QByteArray garbage(rng.bounded(1, 40), Qt::Uninitialized);
-        switch (rng.bounded(5)) {
+        switch (rng.bounded(8)) {
         case 0:
             sender.dropNextAnswers(rng.bounded(1, 4));
             break;
@@ -103,6 +106,18 @@ public:
                 silentUntilMs = clock.elapsed()
                     + (rng.bounded(4) ? rng.bounded(50, 600) : rng.bounded(600, 4000));
             }
+            break;
+        case 4:
+            // A stray marker with a length byte: a real answer may follow inside it.
+            sender.injectNoisePair(quint8(rng.bounded(0, 256)));
+            break;
+        case 5:
+            sender.setCorruptWrites(rng.bounded(4) ? SimulatedSender::CorruptWrites::Once
+                                                   : SimulatedSender::CorruptWrites::Always);
+            break;
+        case 6:
+            // An application that restarts late after acknowledging APP CHANGE with 00.
+            sender.setRestartDelay(rng.bounded(0, 400));
             break;
         default:
             sender.setAnswerDelay(rng.bounded(2) ? rng.bounded(0, 1500) : 0);
@@ -144,6 +159,8 @@ public:
         if (link.sender.eeprom(EepromBootFlagAddress) == EepromBootFlagValid && written != before
             && written != expected)
             violation(QStringLiteral("a wrong image is marked valid"));
+        if (success && link.sender.eeprom(EepromBootFlagAddress) != EepromBootFlagValid)
+            violation(QStringLiteral("success reported without the valid flag"));
     }
 
     void calibrationExchange()

@@ -15,7 +15,8 @@ struct SoakReport
 };
 
 /// Runs the engine against the simulated sender for `seconds` while dropped
-/// answers, corrupted CRCs, garbage, silences and late answers hit the line
+/// answers, corrupted CRCs, garbage, noise pairs, silences, late answers, rows
+/// stored wrong and applications that restart late after APP CHANGE hit the line
 /// during firmware downloads, calibration exchanges and idle polling. After
 /// every cycle the engine must be heard and connected again, and no download
 /// may report success, or leave the valid flag, over memory other than the old
