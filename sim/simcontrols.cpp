@@ -341,20 +341,28 @@ QString simStatus(const SimTarget &target)
     return QStringLiteral("app %1, mode %2, firmware %3.%4, serial %5, caldate %6, adoffset %7, "
                           "applied %8 PSI, reading %9 PSI, silent %10, requests %11, "
                           "bytes in %12 out %13")
-        .arg(sender.app() == Bootloader ? QStringLiteral("bootloader") : QStringLiteral("pressure"))
-        .arg(sender.mode() == CalibrationMode ? QStringLiteral("calibration")
-                                              : QStringLiteral("pressure"))
-        .arg(sender.firmwareMajor())
-        .arg(sender.firmwareMinor())
-        .arg(sender.serialNumber())
-        .arg(cal.isValid() ? cal.toString(QLatin1String(CalDateFormat)) : QStringLiteral("none"))
-        .arg(sender.adOffset())
-        .arg(sender.appliedPressure(), 0, 'f', 1)
-        .arg(sender.reading())
-        .arg(sender.isSilent() ? QStringLiteral("on") : QStringLiteral("off"))
-        .arg(sender.requests().size())
-        .arg(target.pty.bytesFromPc())
-        .arg(target.pty.bytesToPc());
+               .arg(sender.app() == Bootloader ? QStringLiteral("bootloader")
+                                               : QStringLiteral("pressure"))
+               .arg(sender.mode() == CalibrationMode ? QStringLiteral("calibration")
+                                                     : QStringLiteral("pressure"))
+               .arg(sender.firmwareMajor())
+               .arg(sender.firmwareMinor())
+               .arg(sender.serialNumber())
+               .arg(cal.isValid() ? cal.toString(QLatin1String(CalDateFormat))
+                                  : QStringLiteral("none"))
+               .arg(sender.adOffset())
+               .arg(sender.appliedPressure(), 0, 'f', 1)
+               .arg(sender.reading())
+               .arg(sender.isSilent() ? QStringLiteral("on") : QStringLiteral("off"))
+               .arg(sender.requests().size())
+               .arg(target.pty.bytesFromPc())
+               .arg(target.pty.bytesToPc())
+        + QStringLiteral(", restart %1 ms, corrupt writes %2%3")
+              .arg(sender.restartDelay())
+              .arg(QStringList { QStringLiteral("off"), QStringLiteral("once"),
+                                 QStringLiteral("always") }
+                       .at(int(sender.corruptWrites())))
+              .arg(target.pty.hasVanished() ? QStringLiteral(", port vanished") : QString());
 }
 
 void addControlOptions(QCommandLineParser &parser)

@@ -86,6 +86,7 @@ public:
     /// Written rows that are stored wrong (one word differs from the one sent), yet confirmed.
     enum class CorruptWrites { Off, Once, Always };
     void setCorruptWrites(CorruptWrites corrupt) { m_corruptWrites = corrupt; }
+    CorruptWrites corruptWrites() const { return m_corruptWrites; }
     /// APP CHANGE is acknowledged with 00 at once; the other application runs this many ms
     /// later (default 30). Until then the old one answers.
     void setRestartDelay(int ms) { m_restartDelayMs = ms; }

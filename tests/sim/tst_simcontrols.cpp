@@ -32,6 +32,7 @@ class TestSimControls : public QObject
 
 private slots:
     void init() { sim = std::make_unique<Sim>(); }
+    void appChange_acknowledgedThenRestartedLater();
     void controlLine_changesSenderOrIsRefused_data();
     void controlLine_changesSenderOrIsRefused();
     void options_standForTheirCommands_data();
@@ -40,6 +41,21 @@ private slots:
 private:
     std::unique_ptr<Sim> sim;
 };
+
+void TestSimControls::appChange_acknowledgedThenRestartedLater()
+{
+    QSignalSpy sent(&sim->sender, &SimulatedSender::transmit);
+    sim->sender.setStreamInterval(0);
+    sim->sender.setRestartDelay(40);
+    sim->request(AppChange, {});
+    QCOMPARE(VX4Message(sent.at(0).at(0).toByteArray()).payload, QByteArray(1, '\0'));
+    // Still the application until the restart; a second change meanwhile changes nothing.
+    sim->request(AppChange, {});
+    QCOMPARE(sim->sender.app(), PressureSendingApp);
+    QTRY_COMPARE(sim->sender.app(), Bootloader);
+    QTest::qWait(60);
+    QCOMPARE(sim->sender.app(), Bootloader);
+}
 
 void TestSimControls::controlLine_changesSenderOrIsRefused_data()
 {
@@ -57,7 +73,10 @@ void TestSimControls::controlLine_changesSenderOrIsRefused_data()
         { "adoffset 32768", "" }, { "silent on", "silent on" }, { "silent yes", "" },
         { "calerror 10 2", "reading 10 PSI" }, { "calerror 10", "" }, { "calerror 10 2 3", "" },
         { "wobble 2", "wobble 2 8" }, { "wobble 2 4", "wobble 2 4" }, { "wobble -1", "" },
-        { "wobble 1 0", "" }, { "interval 60001", "" }, { "corrupt now", "" }, { "bogus 1", "" } };
+        { "wobble 1 0", "" }, { "interval 60001", "" }, { "corrupt now", "" }, { "bogus 1", "" },
+        { "restartdelay 80", "restart 80 ms" }, { "restartdelay -1", "" },
+        { "corruptwrites always", "corrupt writes always" }, { "corruptwrites twice", "" },
+        { "noise 2", "bytes in 0 out 0" }, { "noise 0", "" }, { "vanish", "port vanished" } };
     // clang-format on
     for (const auto &[line, part] : rows)
         QTest::newRow(line) << line << part;
@@ -87,7 +106,8 @@ void TestSimControls::options_standForTheirCommands_data()
         { "--cal-error-gain|1.1", "calerror 0 1.1" },
         { "--corrupt-crc|--silent", "silent on;corrupt" },
         { "--fail-writes|2|--answer-delay|30|--drop|1|--stream-interval|0", "interval 0;drop 1;delay 30;failwrites 2" },
-        { "--serial|70000", "!serial 70000" }, { "--garbage|", "!garbage " } };
+        { "--serial|70000", "!serial 70000" }, { "--garbage|", "!garbage " },
+        { "--restart-delay|200|--corrupt-writes|once", "corruptwrites once;restartdelay 200" } };
     // clang-format on
     for (const auto &[arguments, commands] : rows)
         QTest::newRow(arguments) << arguments << commands;
