@@ -47,10 +47,11 @@ void TestSimControls::appChange_acknowledgedThenRestartedLater()
     QSignalSpy sent(&sim->sender, &SimulatedSender::transmit);
     sim->sender.setStreamInterval(0);
     sim->sender.setRestartDelay(40);
-    sim->request(AppChange, {});
+    const QByteArray change = VX4Message::buildFrame(RequestMarker, FrameOverhead, AppChange, {});
+    sim->sender.receive(change);
     QCOMPARE(VX4Message(sent.at(0).at(0).toByteArray()).payload, QByteArray(1, '\0'));
     // Still the application until the restart; a second change meanwhile changes nothing.
-    sim->request(AppChange, {});
+    sim->sender.receive(change);
     QCOMPARE(sim->sender.app(), PressureSendingApp);
     QTRY_COMPARE(sim->sender.app(), Bootloader);
     QTest::qWait(60);

@@ -80,11 +80,11 @@ public:
             link.sender.setSilent(false);
             silentUntilMs = 0;
         }
-        // A fault every 20 to 200 ms in heavy cycles, every 0.3 to 1.5 s in light
+        // A fault every 20 to 200 ms in heavy cycles, every 0.15 to 0.8 s in light
         // ones.
         if (clock.elapsed() < nextFaultMs)
             return;
-        nextFaultMs = clock.elapsed() + (heavy ? rng.bounded(20, 200) : rng.bounded(300, 1500));
+        nextFaultMs = clock.elapsed() + (heavy ? rng.bounded(20, 200) : rng.bounded(150, 800));
         ++report.faults;
         SimulatedSender &sender = link.sender;
         QByteArray garbage(rng.bounded(1, 40), Qt::Uninitialized);
