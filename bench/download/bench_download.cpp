@@ -215,13 +215,6 @@ int main(int argc, char **argv)
             return 1;
         }
         log.markSettle();
-        if (qEnvironmentVariableIsSet("BENCH_DEBUG")) {
-            QMap<int, int> counts;
-            for (const Exchange &e : log.exchanges)
-                ++counts[quint8(e.request.at(2))];
-            for (auto it = counts.begin(); it != counts.end(); ++it)
-                std::printf("command %d: %d\n", it.key(), it.value());
-        }
         const double bare = bareSeconds(log.exchanges);
         qint64 bytes = 0;
         for (const Exchange &e : log.exchanges)
@@ -231,6 +224,7 @@ int main(int argc, char **argv)
                     "exchanges (line alone %.3f s); bare peer %.3f s; ratio %.3f\n",
                     rowCount, Baud, first, static_cast<long long>(bytes),
                     static_cast<long long>(log.exchanges.size()), line, bare, first / bare);
+        std::fflush(stdout);
         ratios.append(first / bare);
     }
     std::sort(ratios.begin(), ratios.end());
