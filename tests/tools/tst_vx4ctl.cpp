@@ -371,16 +371,18 @@ void TestVx4ctl::flash_leavesMemoryAsTheWindowsDownload_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("fromBootloader");
+    QTest::addColumn<bool>("verify");
 
-    QTest::newRow("package") << packageOf(hexImage("\r\n")) << false;
-    QTest::newRow("HEX, line feeds") << hexImage("\n") << false;
-    QTest::newRow("HEX, sender in its bootloader") << hexImage("\r\n") << true;
+    QTest::newRow("package") << packageOf(hexImage("\r\n")) << false << true;
+    QTest::newRow("HEX, line feeds, not verified") << hexImage("\n") << false << false;
+    QTest::newRow("HEX, sender in its bootloader") << hexImage("\r\n") << true << true;
 }
 
 void TestVx4ctl::flash_leavesMemoryAsTheWindowsDownload()
 {
     QFETCH(QByteArray, file);
     QFETCH(bool, fromBootloader);
+    QFETCH(bool, verify);
 
     SimLink link;
     for (quint32 w = 0x100; w < 0x140; ++w)
@@ -396,14 +398,17 @@ void TestVx4ctl::flash_leavesMemoryAsTheWindowsDownload()
     QFile::remove(dir.filePath("debug.log"));
 
     const QString path = write("firmware", file);
-    const Run result
-        = run({ "--port", "PORT", "--log", "LOGFILE", "flash", path }, { link.pty.slavePath() });
+    const Run result = run(QStringList { "--port", "PORT", "--log", "LOGFILE", "flash", path }
+                               + (verify ? QStringList() : QStringList { "--no-verify" }),
+                           { link.pty.slavePath() });
     QCOMPARE(result.code, 0);
     QCOMPARE(link.sender.programMemory(), expected);
     QCOMPARE(link.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
     // The reset reached the sender after the image was marked valid: it runs the new image.
     const QList<quint8> commands = link.sender.requestCommands();
     QVERIFY(commands.lastIndexOf(Reset) > commands.lastIndexOf(WriteEeprom));
+    // Each row is read before it is written and, when verified, read back after.
+    QCOMPARE(commands.count(ReadProgMem), rows.size() * (verify ? 2 : 1));
     QCOMPARE(link.sender.app(), PressureSendingApp);
     QVERIFY2(result.out.contains(": row 3 of 3 (100 %)"), qPrintable(result.out));
     QVERIFY(QRegularExpression("\n\\S+ +done +3/3 +[0-9.]+ s +Firmware update completed "

@@ -12,12 +12,10 @@
 
 namespace {
 
-/// Starts the download. The verify flag is the one place a download's read-back is chosen;
-/// today's engine writes each row by read-modify-write and has no separate verification pass.
+/// Starts the download; without `verify` the rows are not read back after they are written.
 bool startDownload(VX4Interface &engine, const QList<ProgramMemoryRow> &rows, bool verify)
 {
-    Q_UNUSED(verify);
-    return engine.startFirmwareUpdate(rows);
+    return engine.startFirmwareUpdate(rows, verify);
 }
 
 } // namespace
