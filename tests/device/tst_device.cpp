@@ -30,14 +30,6 @@ QString gaps(const QList<qint64> &t)
         text += QString::number(t.at(i) - t.at(i - 1)) + ' ';
     return text;
 }
-ProgramMemoryRow imageRow(quint32 address, quint16 seed, int firstSlot = 0, int lastSlot = 63)
-{
-    ProgramMemoryRow row(ProgramRowWords);
-    row.address = address;
-    for (int k = firstSlot; k <= lastSlot; ++k)
-        row.words[k] = quint16(seed + k);
-    return row;
-}
 
 /// The `nth` request (counted from 1) of `command` is answered with `payload`.
 struct Fault
@@ -92,7 +84,6 @@ private slots:
 
 private:
     void feed(const QList<QByteArray> &pieces);
-    bool connectTo(VX4App app);
 
     LogCapture log;
     std::unique_ptr<SimLink> link;
@@ -336,12 +327,6 @@ void TestDevice::answers_matchOnlyTheWaitingRequest()
     QCOMPARE(link->engine->queuedMessages().first().maxSends, FastAppQueryMaxSends);
 }
 
-bool TestDevice::connectTo(VX4App app)
-{
-    link->sender.setApp(app);
-    return link->connectEngine() && link->waitLineFree();
-}
-
 void TestDevice::download_mergesIntoOldMemoryAndRestarts_data()
 {
     QTest::addColumn<int>("startApp");
@@ -362,7 +347,7 @@ void TestDevice::download_mergesIntoOldMemoryAndRestarts()
     for (quint32 address : { 0x010u, 0x020u, 0x045u, 0x200u, 0xFE7F7Fu })
         link->sender.setProgramWord(address, quint16(0x1280 + address));
     link->sender.setEeprom(EepromBootFlagAddress, 0x5A);
-    QVERIFY(connectTo(VX4App(startApp)));
+    QVERIFY(link->connectAs(VX4App(startApp)));
     link->sender.setAnswerDelay(answerDelayMs);
     link->sender.clearRequests();
     QList<ProgramMemoryRow> rows
@@ -432,7 +417,7 @@ void TestDevice::failures_countedPerStepAndTheFourthAborts()
     QFETCH(Faults, faults);
     QFETCH(int, appChanges);
     QFETCH(QString, result);
-    QVERIFY(connectTo(PressureSendingApp));
+    QVERIFY(link->connectAs(PressureSendingApp));
     link->sender.setRestartDelay(0);
     QMap<quint8, int> seen;
     connect(&link->sender, &SimulatedSender::requestReceived, this, [&](const VX4Message &m) {
@@ -480,7 +465,7 @@ void TestDevice::silenceInEachState_endsWithItsTimeoutText()
 {
     QFETCH(int, silenced);
     QFETCH(QString, text);
-    QVERIFY(connectTo(silenced <= AppChange ? PressureSendingApp : Bootloader));
+    QVERIFY(link->connectAs(silenced <= AppChange ? PressureSendingApp : Bootloader));
     link->sender.dropAnswersTo(quint8(silenced), 1000);
     QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
     QVERIFY(link->engine->startFirmwareUpdate({ imageRow(0x40, 0x1234) }));
@@ -494,7 +479,7 @@ void TestDevice::silenceInEachState_endsWithItsTimeoutText()
 
 void TestDevice::malformedDownloads_areRefused()
 {
-    QVERIFY(connectTo(Bootloader));
+    QVERIFY(link->connectAs(Bootloader));
     QVERIFY(!link->engine->startFirmwareUpdate({}));
     QVERIFY(!link->engine->startFirmwareUpdate({ ProgramMemoryRow(ProgramRowWords) }));
     QVERIFY(!link->engine->startFirmwareUpdate({ ProgramMemoryRow(10) }));

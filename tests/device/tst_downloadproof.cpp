@@ -12,16 +12,7 @@
 using namespace VX4Protocol;
 
 namespace {
-ProgramMemoryRow fullRow(quint32 address, quint16 seed)
-{
-    ProgramMemoryRow row(ProgramRowWords);
-    row.address = address;
-    for (int k = 0; k < ProgramRowWords; ++k)
-        row.words[k] = quint16(seed + k);
-    return row;
-}
-
-const QList<ProgramMemoryRow> TwoRows = { fullRow(0x040, 0x1000), fullRow(0x080, 0x2000) };
+const QList<ProgramMemoryRow> TwoRows = { imageRow(0x040, 0x1000), imageRow(0x080, 0x2000) };
 const QString Success = QStringLiteral("Firmware update completed successfully!");
 
 /// Values the sender was asked to write to the boot flag, in order.
@@ -53,7 +44,6 @@ private slots:
     void deferredStart_givesUpAfterTwoSeconds();
 
 private:
-    bool connectTo(VX4App app);
     QList<QVariant> download(const QList<ProgramMemoryRow> &rows, int waitMs = 15000);
 
     std::unique_ptr<SimLink> link;
@@ -62,12 +52,6 @@ private:
 void TestDownloadProof::init()
 {
     link = std::make_unique<SimLink>();
-}
-
-bool TestDownloadProof::connectTo(VX4App app)
-{
-    link->sender.setApp(app);
-    return link->connectEngine() && link->waitLineFree();
 }
 
 QList<QVariant> TestDownloadProof::download(const QList<ProgramMemoryRow> &rows, int waitMs)
@@ -80,7 +64,7 @@ QList<QVariant> TestDownloadProof::download(const QList<ProgramMemoryRow> &rows,
 
 void TestDownloadProof::validFlagUnconfirmed_neverSuccess()
 {
-    QVERIFY(connectTo(Bootloader));
+    QVERIFY(link->connectAs(Bootloader));
     connect(&link->sender, &SimulatedSender::requestReceived, this, [this](const VX4Message &m) {
         if (m.command == WriteEeprom && m.payload.size() >= 3
             && quint8(m.payload.at(2)) == EepromBootFlagValid)
@@ -116,7 +100,7 @@ void TestDownloadProof::rowsStoredWrong_writtenAgainOrAborted()
     QFETCH(int, corrupt);
     QFETCH(QString, text);
     QFETCH(int, writes);
-    QVERIFY(connectTo(Bootloader));
+    QVERIFY(link->connectAs(Bootloader));
     const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, TwoRows);
     link->sender.setCorruptWrites(SimulatedSender::CorruptWrites(corrupt));
     QCOMPARE(download(TwoRows), (QList<QVariant> { text == Success, text }));
@@ -143,7 +127,7 @@ void TestDownloadProof::reflash_writesOnlyRowsThatDiffer()
 {
     QFETCH(int, changedRow);
     QFETCH(QString, logged);
-    QVERIFY(connectTo(Bootloader));
+    QVERIFY(link->connectAs(Bootloader));
     QCOMPARE(download(TwoRows).value(0), true);
     QVERIFY(link->waitLineFree());
     QList<ProgramMemoryRow> again = TwoRows;
@@ -173,7 +157,7 @@ void TestDownloadProof::applicationRestartingLate_changedOnceOrAtMostThrice()
 {
     QFETCH(int, restartMs);
     QFETCH(int, appChanges);
-    QVERIFY(connectTo(PressureSendingApp));
+    QVERIFY(link->connectAs(PressureSendingApp));
     link->sender.setRestartDelay(restartMs);
     link->sender.clearRequests();
     const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, TwoRows);

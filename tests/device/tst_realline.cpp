@@ -11,17 +11,6 @@
 
 using namespace VX4Protocol;
 
-namespace {
-ProgramMemoryRow fullRow(quint32 address, quint16 seed)
-{
-    ProgramMemoryRow row(ProgramRowWords);
-    row.address = address;
-    for (int k = 0; k < ProgramRowWords; ++k)
-        row.words[k] = quint16(seed + k);
-    return row;
-}
-} // namespace
-
 class TestRealLine : public QObject
 {
     Q_OBJECT
@@ -140,7 +129,7 @@ void TestRealLine::vanishedPort_closedAndReportedOnce()
     QSignalSpy finished(link->engine.get(), &VX4Interface::vx4FirmwareUpdateFinished);
     if (downloading) {
         link->sender.setAnswerDelay(200);
-        QVERIFY(link->engine->startFirmwareUpdate({ fullRow(0x40, 1) }));
+        QVERIFY(link->engine->startFirmwareUpdate({ imageRow(0x40, 1) }));
         QTest::qWait(50);
     }
     link->pty.vanish();
@@ -178,7 +167,7 @@ void TestRealLine::signals_findTheDownloadUpdated()
     QVERIFY(link->connectEngine());
     QVERIFY(link->waitLineFree());
     const QList<ProgramMemoryRow> rows
-        = { fullRow(0x000, 0x100), fullRow(0x040, 0x200), fullRow(0x080, 0x300) };
+        = { imageRow(0x000, 0x100), imageRow(0x040, 0x200), imageRow(0x080, 0x300) };
     const QMap<quint32, quint16> expected = memoryAfterDownload(link->sender, rows);
     VX4Interface *engine = link->engine.get();
     // What a listener finds when each signal arrives: the state must already be updated.

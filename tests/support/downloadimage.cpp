@@ -17,3 +17,12 @@ QMap<quint32, quint16> memoryAfterDownload(const SimulatedSender &sender,
     }
     return expected;
 }
+
+ProgramMemoryRow imageRow(quint32 address, quint16 seed, int firstSlot, int lastSlot)
+{
+    ProgramMemoryRow row(VX4Protocol::ProgramRowWords);
+    row.address = address;
+    for (int k = firstSlot; k <= lastSlot; ++k)
+        row.words[k] = quint16(seed + k);
+    return row;
+}

@@ -30,6 +30,12 @@ struct SimLink
     bool openEngine(const PortSettings &settings = PortSettings());
     /// Opens the engine unless open, starts connecting and waits for the connected signal.
     bool connectEngine(int timeoutMs = 10000);
+    /// The sender runs `app`; connects and waits until the line is free.
+    bool connectAs(VX4App app)
+    {
+        sender.setApp(app);
+        return connectEngine() && waitLineFree();
+    }
     /// Waits until nothing is queued, so the next request is the test's own.
     bool waitLineFree(int timeoutMs = 3000);
 };
