@@ -39,6 +39,8 @@ private slots:
     void firmwarePackageRefusedOrDeclined_sendsNothing();
     void vx4packFirmware_isWrittenAroundTheSendersOtherWords();
     void failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses();
+    void lostPort_releasesOpenAndReplugOpensAgain();
+    void downloadProgress_shownOnlyAfterTheEngineIsDone();
 
 private:
     QTemporaryDir work;
@@ -356,6 +358,49 @@ void TestApp::failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses()
     progress->findChild<QPushButton *>()->click();
     QTRY_VERIFY(!w.window->firmwareProgressDialog());
     QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+}
+
+void TestApp::lostPort_releasesOpenAndReplugOpensAgain()
+{
+    // The adapter's name stays while the terminal behind it changes, as a re-plugged one does.
+    const QString adapter = work.filePath("ttyVX4");
+    SenderWindow w({}, { adapter });
+    QVERIFY(w.pty.createLink(adapter));
+    w.selectPort(adapter);
+    QVERIFY(w.openAndConnect());
+    w.pty.vanish();
+    QVERIFY(QTest::qWaitFor([&] { return w.statusText().startsWith("Lost the port"); }, 5000));
+    QVERIFY2(w.statusText().startsWith("Lost the port " + adapter + ": "),
+             qPrintable(w.statusText()));
+    QVERIFY(!w.ui()->serButton->isChecked() && w.ui()->serButton->text() == "Open");
+    QVERIFY(w.ui()->connectionStatus->text() == "Disconnected" && !w.engine());
+
+    SimulatedSender replugged;
+    PtyEndpoint pty(&replugged);
+    QVERIFY(pty.open() && pty.createLink(adapter));
+    w.ui()->serButton->click();
+    QVERIFY(w.waitForStatus("Connected"));
+    QVERIFY(!replugged.requests().isEmpty());
+}
+
+void TestApp::downloadProgress_shownOnlyAfterTheEngineIsDone()
+{
+    SenderWindow w;
+    QVERIFY(w.openAndConnect());
+    // What the dialog shows at the moment the engine reports: the report is still on its way.
+    QStringList seen;
+    connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
+            seen.append(QStringLiteral("%1 shows %2")
+                            .arg(row)
+                            .arg(w.window->firmwareProgressDialog()->value()));
+        });
+    });
+    QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
+    ModalAnswer::pressButton(QMessageBox::Ok);
+    updateFirmware(w, write(work, package(TwoRows)));
+    QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
+    QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
 }
 
 QTEST_MAIN(TestApp)
