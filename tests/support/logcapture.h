@@ -11,17 +11,11 @@ public:
     LogCapture();
     ~LogCapture();
 
-    QStringList lines() const
-    {
-        QMutexLocker locker(&mutex);
-        return captured;
-    }
     /// The captured lines with their "source @ line : " prefix removed.
     QStringList texts() const { return textsFrom(QString()); }
     /// Texts of lines from `source` only (all lines for an empty `source`).
     QStringList textsFrom(const QString &source) const;
-    int count(const QString &text) const { return int(texts().count(text)); }
-    bool contains(const QString &text) const { return count(text) > 0; }
+    bool contains(const QString &text) const { return texts().contains(text); }
     void clear();
 
 private:

@@ -22,7 +22,6 @@ struct WizardDriver
     /// Applies `psi`; on an as-found or verification page waits until the page has heard the
     /// sender's reading of it; presses Capture `presses` times at once; waits for the next page.
     bool capture(double psi, int presses = 1);
-    bool captureReading(double psi) { return capture(psi); }
     /// Every page of the current pass, which must be the calibration pass or not as `calibration`
     /// says, at `offsetPsi` from its set points.
     bool runPass(bool calibration, double offsetPsi = 0);
