@@ -53,7 +53,7 @@ bool runOnce(Figures &out)
     if (!driver.click(QWizard::NextButton) || !driver.runPass(false) || !driver.runPass(true))
         return false;
     for (int i = 0; i < 4; ++i) {
-        if (!driver.captureReading(750 * i + 2))
+        if (!driver.capture(750 * i + 2))
             return false;
     }
     if (!driver.hearReading(3002))
