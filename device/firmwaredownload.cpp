@@ -24,9 +24,12 @@ FirmwareDownload::FirmwareDownload(VX4Interface &engine)
     , settleTimer(new QTimer)
     , deferTimer(new QTimer)
 {
+    // Protocol bounds: a coarse timer may fire up to 5 % early.
+    settleTimer->setTimerType(Qt::PreciseTimer);
     settleTimer->setSingleShot(true);
     settleTimer->setInterval(BootloaderStartMs);
     QObject::connect(settleTimer, &QTimer::timeout, &engine, [this] { sendSettleQuery(); });
+    deferTimer->setTimerType(Qt::PreciseTimer);
     deferTimer->setSingleShot(true);
     deferTimer->setInterval(DeferredStartLimitMs);
     QObject::connect(deferTimer, &QTimer::timeout, &engine, [this] {
