@@ -33,69 +33,51 @@ Ran runProgram(const QString &program, const QStringList &args)
 {
     QProcess p;
     p.start(program, args);
-    Ran r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("%1 did not finish: %2").arg(program, p.errorString());
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    const bool finished = p.waitForFinished(60000);
+    p.kill();
+    return { finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+             QString::fromUtf8(p.readAllStandardOutput()),
+             QString::fromUtf8(p.readAllStandardError())
+                 + (finished ? QString() : p.errorString()) };
 }
 
 /// A PostgreSQL server in a temporary folder, listening on its socket only. As root it runs as the
-/// postgres user, which is the only way initdb agrees to work.
+/// postgres user: initdb refuses root.
 class PgServer
 {
 public:
+    static constexpr int port = 54329;
+
     QString start()
     {
-        QStringList found = QDir(QStringLiteral("/usr/lib/postgresql"))
-                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-        QString bin;
-        for (const QString &version : found) {
-            if (QFile::exists(QStringLiteral("/usr/lib/postgresql/%1/bin/initdb").arg(version)))
-                bin = QStringLiteral("/usr/lib/postgresql/%1/bin/").arg(version);
-        }
-        if (bin.isEmpty())
-            return QStringLiteral("no PostgreSQL server is installed (scripts/install-deps.sh)");
-        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-            return QStringLiteral("Qt's PostgreSQL driver is not installed");
-        m_dir.emplace(QDir::tempPath() + QStringLiteral("/vx4pg-XXXXXX"));
+        const QDir versions("/usr/lib/postgresql");
+        for (const QString &v : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+            m_bin = QFile::exists(versions.filePath(v + "/bin/initdb"))
+                ? versions.filePath(v + "/bin/")
+                : m_bin;
+        if (m_bin.isEmpty() || !QSqlDatabase::isDriverAvailable("QPSQL"))
+            return "no PostgreSQL server or no Qt driver for it (scripts/install-deps.sh)";
+        m_dir.emplace(QDir::tempPath() + "/vx4pg-XXXXXX");
         if (geteuid() == 0) {
             const passwd *pw = getpwnam("postgres");
             if (!pw || chown(qPrintable(m_dir->path()), pw->pw_uid, pw->pw_gid) != 0)
-                return QStringLiteral("running as root without a postgres user to run the server");
-            m_asUser = { QStringLiteral("runuser"), QStringLiteral("-u"),
-                         QStringLiteral("postgres"), QStringLiteral("--") };
+                return "running as root without a postgres user to run the server";
+            m_asUser = QStringList { "runuser", "-u", "postgres", "--" };
         }
-        m_ctl = bin + QStringLiteral("pg_ctl");
-        const QString data = m_dir->filePath(QStringLiteral("data"));
-        Ran r = run({ bin + QStringLiteral("initdb"), QStringLiteral("-D"), data,
-                      QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-U"),
-                      QStringLiteral("vx4"), QStringLiteral("--no-sync") });
+        Ran r = run({ "initdb", "-D", data(), "-A", "trust", "-U", "vx4", "--no-sync" });
         if (r.code == 0)
-            r = run({ m_ctl, QStringLiteral("-D"), data, QStringLiteral("-w"), QStringLiteral("-l"),
-                      m_dir->filePath(QStringLiteral("log")), QStringLiteral("-o"),
-                      QStringLiteral("-k %1 -h '' -p %2 -F").arg(m_dir->path()).arg(port),
-                      QStringLiteral("start") });
+            r = run({ "pg_ctl", "-D", data(), "-w", "-l", m_dir->filePath("log"), "-o",
+                      QString("-k %1 -h '' -p %2 -F").arg(m_dir->path()).arg(port), "start" });
         if (r.code != 0)
-            return QStringLiteral("the throwaway PostgreSQL server cannot start: %1")
-                .arg(r.err.trimmed());
+            return "the throwaway PostgreSQL server cannot start: " + r.err.trimmed();
         m_running = true;
         return {};
     }
 
     void stop()
     {
-        if (m_running)
-            run({ m_ctl, QStringLiteral("-D"), m_dir->filePath(QStringLiteral("data")),
-                  QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"),
-                  QStringLiteral("stop") });
-        m_running = false;
+        if (std::exchange(m_running, false))
+            run({ "pg_ctl", "-D", data(), "-m", "immediate", "-w", "stop" });
     }
 
     HistoryLocation location(const QString &database) const
@@ -105,22 +87,21 @@ public:
         l.host = m_dir->path();
         l.port = port;
         l.database = database;
-        l.user = QStringLiteral("vx4");
+        l.user = "vx4";
         return l;
     }
 
-    static constexpr int port = 54329;
-
 private:
+    QString data() const { return m_dir->filePath("data"); }
     Ran run(QStringList command) const
     {
-        command = m_asUser + command;
-        return runProgram(command.takeFirst(), command);
+        command = m_asUser + QStringList { m_bin + command.first() } + command.mid(1);
+        return runProgram(command.first(), command.mid(1));
     }
 
     std::optional<QTemporaryDir> m_dir;
     QStringList m_asUser;
-    QString m_ctl;
+    QString m_bin;
     bool m_running = false;
 };
 
@@ -148,13 +129,13 @@ public:
         QSqlQuery q(QSqlDatabase::database(m_name));
         if (!q.exec(sql)) {
             qWarning() << sql << q.lastError().text();
-            return QStringLiteral("failed");
+            return "failed";
         }
         return q.next() ? q.value(0) : QVariant();
     }
 
 private:
-    QString m_name = QStringLiteral("raw-%1").arg(quintptr(this));
+    QString m_name = QString("raw-%1").arg(quintptr(this));
 };
 
 CalibrationRecord sampleRun(const QString &serial, const QString &certificate, int day,
@@ -163,17 +144,17 @@ CalibrationRecord sampleRun(const QString &serial, const QString &certificate, i
     CalibrationRecord r;
     r.certificateNumber = certificate;
     r.senderSerial = serial;
-    r.firmware = QStringLiteral("VX4 2.14");
+    r.firmware = "VX4 2.14";
     r.started = QDateTime(QDate(2026, 3, 4 + day), QTime(9, 15, 30, 250), Qt::UTC);
     r.finished = outcome == Outcome::Aborted ? QDateTime() : r.started.addSecs(1234);
     r.outcome = outcome;
     r.reason = reason;
-    r.technician = QStringLiteral("Åse Ødegård");
-    r.referenceCalibrator = QStringLiteral("Fluke 700G31 #4471");
+    r.technician = "Åse Ødegård";
+    r.referenceCalibrator = "Fluke 700G31 #4471";
     r.referenceDueDate = QDate(2026, 9, 30);
     r.tolerancePsi = 7.5;
     r.nextCalibrationDate = QDate(2027, 3, 4);
-    r.pdfSha256 = QString(QStringLiteral("0123456789abcdef")).repeated(4);
+    r.pdfSha256 = QString("0123456789abcdef").repeated(4);
     for (int i = 0; i < CalibrationRecord::PointCount; ++i)
         r.points[size_t(i)] = { 750.0 * i, 750.0 * i + 0.25 * i, 750.0 * i + 1.5 - 0.875 * i,
                                 750.0 * i - 0.125 * i };
@@ -190,7 +171,7 @@ QStringList certificates(const QList<CalibrationRecord> &runs)
 
 QString thisYear(int sequence)
 {
-    return QStringLiteral("VX4-%1-%2")
+    return QString("VX4-%1-%2")
         .arg(QDate::currentDate().year())
         .arg(sequence, 6, 10, QLatin1Char('0'));
 }
@@ -234,8 +215,8 @@ void TestHistory::initTestCase()
 {
     QVERIFY(m_work.isValid());
     // Own folders even when run outside ctest: nothing here touches the user's settings or data.
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_work.filePath(QStringLiteral("xdg-data"))));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work.filePath(QStringLiteral("xdg-config"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_work.filePath("xdg-data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work.filePath("xdg-config")));
     m_pgMissing = m_pg.start();
     if (!m_pgMissing.isEmpty())
         qWarning("PostgreSQL rows are skipped: %s", qPrintable(m_pgMissing));
@@ -265,15 +246,15 @@ bool TestHistory::fresh(const QString &backend, HistoryLocation *l)
     if (backend == QLatin1String("postgresql")) {
         if (!m_pgMissing.isEmpty())
             return false;
-        const QString name = QStringLiteral("history%1").arg(m_count);
-        RawConnection admin(m_pg.location(QStringLiteral("postgres")));
-        admin.value(QStringLiteral("CREATE DATABASE %1").arg(name));
+        const QString name = QString("history%1").arg(m_count);
+        RawConnection admin(m_pg.location("postgres"));
+        admin.value(QString("CREATE DATABASE %1").arg(name));
         *l = m_pg.location(name);
     } else {
-        l->sqliteFile = dir + QStringLiteral("/db/history.sqlite");
+        l->sqliteFile = dir + "/db/history.sqlite";
     }
-    l->pendingFile = dir + QStringLiteral("/pending.jsonl");
-    l->issuedFile = dir + QStringLiteral("/issued");
+    l->pendingFile = dir + "/pending.jsonl";
+    l->issuedFile = dir + "/issued";
     l->busyTimeoutMs = 50;
     return true;
 }
@@ -349,7 +330,7 @@ void TestHistory::certificateNumbers()
 
     // Another computer on the same database derives its numbers from the stored runs.
     HistoryLocation other = l;
-    other.issuedFile = l.issuedFile + QStringLiteral("-other");
+    other.issuedFile = l.issuedFile + "-other";
     QCOMPARE(CalibrationHistory(other).nextCertificateNumber(), thisYear(42));
 
     // The same run stored again stays one row; another run with its number is refused.
@@ -506,9 +487,6 @@ void TestHistory::vx4ctlHistory_data()
     QTest::newRow("one sender") << int(TwoRuns) << QStringList { "history", "--serial", "42" } << 0
                                 << "^" + line1 + "$"
                                 << "^$";
-    QTest::newRow("an unknown sender")
-        << int(TwoRuns) << QStringList { "history", "--serial", "4" } << 0 << "^$"
-        << "^$";
     QTest::newRow("--json") << int(TwoRuns) << QStringList { "history", "--json" } << 0
                             << "^\\{[^\n]*\"certificate\":\"VX4-\\d{4}-000002\"[^\n]*\\}\n"
                                "\\{[^\n]*\"outcome\":\"finished\"[^\n]*\\}\n$"
