@@ -295,6 +295,9 @@ CalibrationHistory::StoreResult CalibrationHistory::store(const CalibrationRecor
 {
     StoreResult result;
     QString why;
+    // What cannot be read back from the pending file is refused before anything is written.
+    if (!CalibrationRecord::fromJson(record.toJson(), &result.error))
+        return result;
     if (open(&why)) {
         flushPending(nullptr); // the earlier runs first; any that still fail stay pending
         const Insert insert = insertOnce(record, &result.id, &why);

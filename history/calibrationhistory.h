@@ -55,7 +55,8 @@ public:
     /// Opens the database and creates or upgrades its schema; a newer schema is refused.
     bool open(QString *error);
     /// Stores the run (and first any pending ones); when the database cannot be written the run
-    /// goes to the pending file and the result says so.
+    /// goes to the pending file and the result says so. A run without a certificate number or
+    /// start time is refused.
     StoreResult store(const CalibrationRecord &record);
     /// The stored runs, newest first; only one sender's when `serialFilter` is not empty.
     std::optional<QList<CalibrationRecord>> runs(const QString &serialFilter, QString *error);

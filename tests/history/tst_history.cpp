@@ -339,6 +339,8 @@ void TestHistory::certificateNumbers()
     QCOMPARE(clash.id, 0);
     QVERIFY2(clash.error.contains("already stored for another run"), qPrintable(clash.error));
     QCOMPARE(h.runs({}, &error)->size(), 1);
+    const auto unnumbered = h.store(sampleRun("77", "", 1));
+    QVERIFY(unnumbered.id == 0 && !unnumbered.pending && unnumbered.error.contains("certificate"));
 }
 
 void TestHistory::schemaVersion_data()
