@@ -166,12 +166,13 @@ bool CalibrationHistory::open(QString *error)
         && !QDir().mkpath(QFileInfo(m_location.sqliteFile).absolutePath()))
         why = QStringLiteral("its folder cannot be made");
     else if (!db.open())
-        why = db.lastError().text().simplified(); // libpq's messages run over several lines
+        why = db.lastError().text(); // libpq's run over several lines: simplified below
     else if (!migrate(&why))
         db.close();
     m_open = why.isEmpty();
     if (!m_open && error)
-        *error = QStringLiteral("%1 cannot be opened: %2").arg(m_location.describe(), why);
+        *error = QStringLiteral("%1 cannot be opened: %2")
+                     .arg(m_location.describe(), why.simplified());
     return m_open;
 }
 
@@ -378,7 +379,7 @@ std::optional<QList<CalibrationRecord>> CalibrationHistory::runs(const QString &
     if (!q.exec()) {
         if (error)
             *error = QStringLiteral("%1 cannot be read: %2")
-                         .arg(m_location.describe(), q.lastError().text());
+                         .arg(m_location.describe(), q.lastError().text().simplified());
         return std::nullopt;
     }
     QList<CalibrationRecord> list;
