@@ -40,4 +40,15 @@ inline constexpr char CalCertNumber[] = "calCertNumber";
 inline constexpr char CalDueDate[] = "calDueDate";
 } // namespace CalSetupGroup
 
+/// Where the calibration history is kept: the SQLite file in the data folder, or a PostgreSQL
+/// server. No password is ever kept here: libpq reads its own password or service file.
+namespace HistoryGroup {
+inline constexpr char Name[] = "history";
+inline constexpr char Backend[] = "backend"; ///< "sqlite" (default) or "postgresql"
+inline constexpr char Host[] = "host"; ///< host name, or the folder of the server's socket
+inline constexpr char Port[] = "port"; ///< default 5432
+inline constexpr char Database[] = "database";
+inline constexpr char User[] = "user";
+} // namespace HistoryGroup
+
 } // namespace SettingsStore

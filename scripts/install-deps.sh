@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake
     qt6-base-dev libqt6serialport6-dev libgl-dev
+    libqt6sql6-sqlite libqt6sql6-psql postgresql
     poppler-utils binutils
     clang libclang-rt-14-dev
     clang-format

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-program_dirs=(protocol device firmware calibration app common sim tools)
+program_dirs=(protocol device firmware calibration history app common sim tools)
 test_paths=(tests)
 
 count() {

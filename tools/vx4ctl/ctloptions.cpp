@@ -126,8 +126,8 @@ QString CtlOptions::usage()
         "  -h, --help           this text\n"
         "  -v, --version        the version\n"
         "\n"
-        "Exit codes: 0 done; 1 the sender refused, failed or timed out; 2 bad usage or a\n"
-        "refused file; 3 no sender answered.\n");
+        "Exit codes: 0 done; 1 the sender refused, failed or timed out, or the history cannot\n"
+        "be read; 2 bad usage or a refused file; 3 no sender answered.\n");
 }
 
 CtlOptions CtlOptions::parse(const QStringList &arguments, QString *error)

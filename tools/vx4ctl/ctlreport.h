@@ -9,6 +9,7 @@
 enum CtlExit {
     ExitDone = 0,
     ExitSenderFailed = 1, ///< the sender refused, failed or timed out
+    ExitHistoryUnavailable = 1, ///< the calibration history cannot be opened or read
     ExitBadUsage = 2, ///< bad usage or a refused file
     ExitNoAnswer = 3, ///< no sender answered (or its port cannot be opened)
 };

@@ -2,6 +2,7 @@
 
 #include "adstatus.h"
 #include "bytes.h"
+#include "calibrationhistory.h"
 #include "ctloptions.h"
 #include "ctlreport.h"
 #include "ctlwait.h"
@@ -14,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QTimer>
 
@@ -334,10 +336,29 @@ int app(const CtlOptions &o, const CtlReport &r)
     return ExitDone;
 }
 
-int history(const CtlOptions &, const CtlReport &r)
+int history(const CtlOptions &o, const CtlReport &r)
 {
-    return r.failure(ExitBadUsage, QStringLiteral("history"),
-                     QStringLiteral("no calibration history is kept yet"));
+    const HistoryLocation location = HistoryLocation::fromSettings();
+    // Listing an history that was never written leaves no empty database behind.
+    if (location.backend == HistoryLocation::Backend::Sqlite && !QFile::exists(location.sqliteFile))
+        return ExitDone;
+    CalibrationHistory history(location);
+    QString error;
+    const auto runs
+        = history.runs(o.historySerial < 0 ? QString() : QString::number(o.historySerial), &error);
+    if (!runs)
+        return r.failure(ExitHistoryUnavailable, QStringLiteral("history"), error);
+    for (const CalibrationRecord &run : *runs) {
+        QString outcome = CalibrationRecord::outcomeText(run.outcome);
+        if (!run.reason.isEmpty())
+            outcome += QStringLiteral(" (%1)").arg(run.reason);
+        r.result(run.toJson(),
+                 QStringLiteral("%1  serial %2  %3  %4  %5")
+                     .arg(run.certificateNumber, run.senderSerial,
+                          run.started.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")),
+                          outcome, run.technician));
+    }
+    return ExitDone;
 }
 
 } // namespace ServiceCommands
