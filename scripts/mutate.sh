@@ -27,10 +27,11 @@ work=$here/build-mutate
 src=$work/src
 mkdir -p "$work"
 
-# A copy of the tree, so a fault never lands in the checkout even if this script is interrupted.
+# A copy of the tree, so a fault never lands in the checkout even if this script is interrupted;
+# its files get the time of the copy, so the build never keeps objects of an older copy.
 rm -rf "$src"
 mkdir -p "$src"
-(cd "$tree" && tar --exclude=./.git --exclude='./build*' -cf - .) | (cd "$src" && tar -xf -)
+(cd "$tree" && tar --exclude=./.git --exclude='./build*' -cf - .) | (cd "$src" && tar -xmf -)
 
 if [ "$list" = 1 ]; then
     python3 "$tool" list "$mutations" "$src" "$only"
