@@ -78,9 +78,8 @@ void FlashJob::onDownloadFinished(bool ok, const QString &message)
     m_finishedMs = m_clock.nsecsElapsed() / 1e6;
     m_state = State::Settling;
     emit progressed();
-    // The image is marked valid and the sender reset by requests queued after the last row:
-    // they must be on the line before the port closes. The reset is never answered, and the
-    // engine's next poll waits behind it.
+    // Success comes once the sender has confirmed the valid flag; the RESET behind it is never
+    // answered, so its bytes must have left the port before the port closes.
     auto *check = new QTimer(this);
     QElapsedTimer settling;
     settling.start();
@@ -89,8 +88,7 @@ void FlashJob::onDownloadFinished(bool ok, const QString &message)
         const auto &queue = e.queuedMessages();
         const bool settled = e.bytesToWrite() == 0
             && std::none_of(queue.begin(), queue.end(), [](const VX4Message &m) {
-                                 return m.command == VX4Protocol::WriteEeprom
-                                     || (m.command == VX4Protocol::Reset && !m.sent);
+                                 return m.command == VX4Protocol::Reset && !m.sent;
                              });
         if (settled)
             finish(State::Done, ExitDone, m_message);
