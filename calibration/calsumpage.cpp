@@ -1,5 +1,6 @@
 #include "calsumpage.h"
 
+#include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "certificate.h"
 #include "vx4log.h"
@@ -13,8 +14,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QTextEdit>
-#include <QUuid>
 #include <QVBoxLayout>
 
 #define LOG VX4_LOG("VX4calibrationwizard")
@@ -49,21 +50,36 @@ CalSumPage::CalSumPage(QWidget *wizard)
 void CalSumPage::initializePage()
 {
     LOG << "CalSumPage::initializePage() called.";
-    CertificateData data;
-    data.serialNumber = field(QStringLiteral("serialNumber")).toString();
-    data.firmwareVersion = field(QStringLiteral("firmwareVersion")).toString();
-    data.firstName = field(QStringLiteral("firstName")).toString();
-    data.lastName = field(QStringLiteral("lastName")).toString();
-    data.company = field(QStringLiteral("company")).toString();
-    data.calibratorMakeModel = field(QStringLiteral("calibratorMakeModel")).toString();
-    data.calibratorSerialNumber = field(QStringLiteral("calibratorSerialNumber")).toString();
-    data.calibratorCertNumber = field(QStringLiteral("calibratorCertNumber")).toString();
-    data.calibratorDueDate = field(QStringLiteral("calibratorDueDate")).toString();
-    data.calibrationDateTime = gCalibrationDateTime;
-    data.capturedPressures = gCapturedPressures;
+    const QDate calibrated = gCalibrationDateTime.date();
+    CalibrationRecord &r = m_record;
+    r.senderSerial = field(QStringLiteral("serialNumber")).toString();
+    r.firmware = field(QStringLiteral("firmwareVersion")).toString();
+    r.technician = field(QStringLiteral("firstName")).toString() + u' '
+        + field(QStringLiteral("lastName")).toString();
+    r.company = field(QStringLiteral("company")).toString();
+    r.referenceCalibrator = field(QStringLiteral("calibratorMakeModel")).toString();
+    r.calibratorSerial = field(QStringLiteral("calibratorSerialNumber")).toString();
+    r.calibratorCertificate = field(QStringLiteral("calibratorCertNumber")).toString();
+    r.referenceDueDate = QDate::fromString(field(QStringLiteral("calibratorDueDate")).toString(),
+                                           QStringLiteral("yyyy-MM-dd"));
+    r.calibrated = gCalibrationDateTime;
+    r.nextCalibrationDate = calibrated.addYears(1);
+    for (int i = 0; i < CalPages::SetPointCount; ++i) {
+        CalibrationPoint &p = r.points[size_t(i)];
+        p.setPoint = p.asFoundReference = p.asLeftReference = CalPages::SetPointsPsi[size_t(i)];
+        const int asFoundId = CalPages::FirstAsFound + i;
+        const int verificationId = CalPages::FirstVerification + i;
+        p.asFound = gCapturedPressures.value(asFoundId);
+        p.asFoundCapture = gCapturedPressures.contains(asFoundId) ? Capture::Stable : Capture::None;
+        p.asLeft = gCapturedPressures.value(verificationId);
+        p.asLeftCapture
+            = gCapturedPressures.contains(verificationId) ? Capture::Stable : Capture::None;
+    }
+    if (r.certificateNumber.isEmpty())
+        r.certificateNumber = CalibrationHistory().nextCertificateNumber();
 
     finishRowWritten = false;
-    m_html = Certificate::html(data, QUuid::createUuid());
+    m_html = Certificate::html(r);
     LOG << m_html;
     certificateView->setHtml(m_html);
 }
@@ -173,15 +189,14 @@ QString CalSumPage::writeCertificatePdf(const QString &folder, QString *writtenP
         LOG << "Could not replace" << path;
         return tr("The certificate could not be written to \"%1\".").arg(path);
     }
-    QPrinter printer(QPrinter::ScreenResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    certificateView->document()->print(&printer);
-    const QFileInfo written(path);
-    if (!written.isFile() || written.size() == 0) {
-        LOG << "Could not write" << path;
+    const QByteArray bytes = Certificate::pdf(m_record);
+    QSaveFile file(path);
+    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+        || !file.commit()) {
+        LOG << "Could not write" << path << file.errorString();
         return tr("The certificate could not be written to \"%1\".").arg(path);
     }
+    m_record.pdfSha256 = Certificate::sha256(bytes);
     if (writtenPath)
         *writtenPath = path;
     return QString();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibrationrecord.h"
+
 #include <QWizardPage>
 
 #include <functional>
@@ -19,6 +21,8 @@ public:
 
     /// The certificate document last built.
     QString certificateHtml() const { return m_html; }
+    /// The run as its certificate shows it; its PDF's SHA-256 once the PDF was written.
+    const CalibrationRecord &record() const { return m_record; }
     QTextEdit *certificate() const { return certificateView; }
     /// Writes the certificate as PDF under a "calibration sheets" folder; returns its path, or an
     /// empty text (after telling the user) when it could not be written.
@@ -51,6 +55,7 @@ private:
 
     QTextEdit *certificateView;
     QString m_html;
+    CalibrationRecord m_record;
     FolderChooser folderChooser;
     bool finishRowWritten = false; ///< Finish appended its voltage row since the page was entered
 };

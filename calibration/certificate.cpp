@@ -2,8 +2,12 @@
 
 #include "resourcepaths.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QPdfWriter>
 #include <QStringList>
+#include <QTextDocument>
 
 namespace Certificate {
 
@@ -11,6 +15,7 @@ namespace {
 const QString CrLf = QStringLiteral("\r\n");
 constexpr int SignatureBlanks = 130; ///< width of the signature line, in &nbsp;
 constexpr int ModelDigitIndex = 3; ///< first digit after the three-letter serial prefix
+constexpr int PdfResolution = 96; ///< dots per inch: the screen's, as the page was laid out for
 
 QString tr(const char *text)
 {
@@ -42,12 +47,12 @@ QString modelText(const QString &serialNumber)
     return tr("Orvelle® 5");
 }
 
-QString html(const CertificateData &d, const QUuid &id)
+QString html(const CalibrationRecord &r)
 {
-    const QDate date = d.calibrationDateTime.date();
+    const QDate date = r.calibrated.date();
     const QString dateText = date.toString(QStringLiteral("yyyy-MM-dd"));
-    const QString timeText = d.calibrationDateTime.time().toString(QStringLiteral("hh:mm"));
-    const QString nextDue = date.addYears(1).toString(QStringLiteral("yyyy-MM-dd"));
+    const QString timeText = r.calibrated.time().toString(QStringLiteral("hh:mm"));
+    const QString nextDue = r.nextCalibrationDate.toString(QStringLiteral("yyyy-MM-dd"));
 
     QString doc;
     doc += QStringLiteral("<html>") + CrLf;
@@ -59,32 +64,30 @@ QString html(const CertificateData &d, const QUuid &id)
     doc += QStringLiteral("<center>");
     doc += QStringLiteral("<h2>Calibration Setup</h2>") + CrLf;
     doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
-    doc += row("<tr><td align=right>Model:</td><td>", modelText(d.serialNumber));
-    doc += row("<tr><td align=right>Serial Number:</td><td>", d.serialNumber);
-    doc += row("<tr><td align=right>Firmware Version:</td><td>", d.firmwareVersion);
+    doc += row("<tr><td align=right>Model:</td><td>", modelText(r.senderSerial));
+    doc += row("<tr><td align=right>Serial Number:</td><td>", r.senderSerial);
+    doc += row("<tr><td align=right>Firmware Version:</td><td>", r.firmware);
     doc += row("<tr><td align=right>Date and Time:</td><td>", dateText + u' ' + timeText);
     doc += row("<tr><td align=right>Next calibration due:</td><td>", nextDue);
-    doc += row("<tr><td align=right>Technician:</td><td>", d.firstName + u' ' + d.lastName);
-    doc += row("<tr><td align=right>Company:</td><td>", d.company);
-    doc += row("<tr><td align=right>Calibrator Make:</td><td>", d.calibratorMakeModel);
-    doc += row("<tr><td align=right>Calibrator Serial Number:</td><td>", d.calibratorSerialNumber);
+    doc += row("<tr><td align=right>Technician:</td><td>", r.technician);
+    doc += row("<tr><td align=right>Company:</td><td>", r.company);
+    doc += row("<tr><td align=right>Calibrator Make:</td><td>", r.referenceCalibrator);
+    doc += row("<tr><td align=right>Calibrator Serial Number:</td><td>", r.calibratorSerial);
     doc += row("<tr><td align=right>Calibrator Certificate Number:</td><td>",
-               d.calibratorCertNumber);
-    doc += row("<tr><td align=right>Calibrator Due Date:</td><td>", d.calibratorDueDate);
+               r.calibratorCertificate);
+    doc += row("<tr><td align=right>Calibrator Due Date:</td><td>",
+               r.referenceDueDate.toString(QStringLiteral("yyyy-MM-dd")));
     doc += QStringLiteral("</table>") + CrLf;
     doc += QStringLiteral("<h2>Calibration Summary</h2>") + CrLf;
     doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
     doc += QStringLiteral("<tr><th>Setpoint</th><th>As Found</th><th>Verification</th>"
                           "<th>Result</th></tr>")
         + CrLf;
-    for (int i = 0; i < CalPages::SetPointCount; ++i) {
-        const int setPoint = CalPages::SetPointsPsi[i];
-        const int asFoundId = CalPages::FirstAsFound + i;
-        const int verificationId = CalPages::FirstVerification + i;
-        const QString asFound = d.capturedPressures.contains(asFoundId)
-            ? QString::number(d.capturedPressures.value(asFoundId))
-            : QStringLiteral("N/A");
-        const int verification = d.capturedPressures.value(verificationId, 0);
+    for (const CalibrationPoint &p : r.points) {
+        const int setPoint = int(p.setPoint);
+        const QString asFound = p.asFoundCapture != Capture::None ? QString::number(p.asFound)
+                                                                  : QStringLiteral("N/A");
+        const int verification = int(p.asLeft);
         doc += QStringLiteral("<tr><td>") + QString::number(setPoint) + QStringLiteral("</td><td>")
             + asFound + QStringLiteral("</td><td>") + QString::number(verification)
             + QStringLiteral("</td><td>") + resultText(setPoint, verification)
@@ -105,10 +108,31 @@ QString html(const CertificateData &d, const QUuid &id)
                "Standards and Technology (NIST) to standardize measureable conditions created in "
                "our facility for the purpose of conducting automated calibration procedures.")
         + CrLf;
-    doc += QStringLiteral("<p>") + id.toString();
+    doc += QStringLiteral("<p>") + r.certificateNumber.toHtmlEscaped();
     doc += QStringLiteral("</body>") + CrLf;
     doc += QStringLiteral("</html>") + CrLf;
     return doc;
+}
+
+QByteArray pdf(const CalibrationRecord &record)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setResolution(PdfResolution);
+        writer.setTitle(
+            QStringLiteral("Certificate of Calibration %1").arg(record.certificateNumber));
+        QTextDocument document;
+        document.setHtml(html(record));
+        document.print(&writer);
+    }
+    return buffer.data();
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 QString fileNameSafe(const QString &text)

@@ -1,28 +1,11 @@
 #pragma once
 
+#include "calibrationrecord.h"
 #include "calibrationshared.h"
 
+#include <QByteArray>
 #include <QDateTime>
-#include <QMap>
 #include <QString>
-#include <QUuid>
-
-/// What a certificate of calibration is built from: the intro page's entries, the calibration's
-/// date and time and the readings captured on the as-found and verification pages.
-struct CertificateData
-{
-    QString serialNumber;
-    QString firmwareVersion;
-    QString firstName;
-    QString lastName;
-    QString company;
-    QString calibratorMakeModel;
-    QString calibratorSerialNumber;
-    QString calibratorCertNumber;
-    QString calibratorDueDate;
-    QDateTime calibrationDateTime;
-    QMap<int, qint16> capturedPressures; ///< page id to PSI
-};
 
 /// The certificate's content and the names and rows written beside it; no I/O.
 namespace Certificate {
@@ -33,8 +16,12 @@ bool passes(int setPointPsi, int readingPsi);
 QString resultText(int setPointPsi, int readingPsi);
 /// The model named on the certificate, taken from the first digit of the serial number text.
 QString modelText(const QString &serialNumber);
-/// The whole certificate document; `id` is its identifier.
-QString html(const CertificateData &data, const QUuid &id);
+/// The whole certificate document of `record`, a finished run.
+QString html(const CalibrationRecord &record);
+/// The certificate as a PDF file's bytes.
+QByteArray pdf(const CalibrationRecord &record);
+/// The SHA-256 of `bytes` in lower-case hex, as the history keeps it.
+QString sha256(const QByteArray &bytes);
 /// `text` with every character a file name cannot hold replaced by '_'.
 QString fileNameSafe(const QString &text);
 /// "<serial> yyyy-MM-dd hh-mm-ss.pdf" for the calibration's date and time.

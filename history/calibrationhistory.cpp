@@ -37,6 +37,21 @@ const QList<QStringList> Migrations {
                      "set_point DOUBLE PRECISION NOT NULL, reference DOUBLE PRECISION NOT NULL, "
                      "as_found DOUBLE PRECISION NOT NULL, as_left DOUBLE PRECISION NOT NULL, "
                      "PRIMARY KEY (run_id, point_index))") },
+    // Version 2: all a certificate is made from, so that it can be written again, and the
+    // verification pass's own reference and how each reading was captured.
+    { QStringLiteral("ALTER TABLE calibration_runs ADD COLUMN calibrated TEXT NOT NULL DEFAULT ''"),
+      QStringLiteral("ALTER TABLE calibration_runs ADD COLUMN company TEXT NOT NULL DEFAULT ''"),
+      QStringLiteral(
+          "ALTER TABLE calibration_runs ADD COLUMN calibrator_serial TEXT NOT NULL DEFAULT ''"),
+      QStringLiteral("ALTER TABLE calibration_runs ADD COLUMN calibrator_certificate TEXT NOT "
+                     "NULL DEFAULT ''"),
+      QStringLiteral("ALTER TABLE calibration_points ADD COLUMN as_left_reference DOUBLE "
+                     "PRECISION NOT NULL DEFAULT 0"),
+      QStringLiteral("UPDATE calibration_points SET as_left_reference = reference"),
+      QStringLiteral("ALTER TABLE calibration_points ADD COLUMN as_found_capture TEXT NOT NULL "
+                     "DEFAULT 'stable'"),
+      QStringLiteral("ALTER TABLE calibration_points ADD COLUMN as_left_capture TEXT NOT NULL "
+                     "DEFAULT 'stable'") },
 };
 
 QAtomicInt connectionCount;
@@ -246,15 +261,17 @@ CalibrationHistory::Insert CalibrationHistory::insertOnce(const CalibrationRecor
         q.prepare(QStringLiteral(
             "INSERT INTO calibration_runs (certificate_number, certificate_sequence, "
             "sender_serial, firmware, started_utc, finished_utc, outcome, reason, technician, "
-            "reference_calibrator, reference_due, tolerance_psi, next_calibration, pdf_sha256) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const QVariant &v :
-             QVariantList { text(r.certificateNumber), sequenceOf(r.certificateNumber),
-                            text(r.senderSerial), text(r.firmware), text(timeText(r.started)),
-                            text(timeText(r.finished)), CalibrationRecord::outcomeText(r.outcome),
-                            text(r.reason), text(r.technician), text(r.referenceCalibrator),
-                            text(r.referenceDueDate.toString(Qt::ISODate)), r.tolerancePsi,
-                            text(r.nextCalibrationDate.toString(Qt::ISODate)), text(r.pdfSha256) })
+            "reference_calibrator, reference_due, tolerance_psi, next_calibration, pdf_sha256, "
+            "calibrated, company, calibrator_serial, calibrator_certificate) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        for (const QVariant &v : QVariantList {
+                 text(r.certificateNumber), sequenceOf(r.certificateNumber), text(r.senderSerial),
+                 text(r.firmware), text(timeText(r.started)), text(timeText(r.finished)),
+                 CalibrationRecord::outcomeText(r.outcome), text(r.reason), text(r.technician),
+                 text(r.referenceCalibrator), text(r.referenceDueDate.toString(Qt::ISODate)),
+                 r.tolerancePsi, text(r.nextCalibrationDate.toString(Qt::ISODate)),
+                 text(r.pdfSha256), text(r.calibrated.toString(Qt::ISODate)), text(r.company),
+                 text(r.calibratorSerial), text(r.calibratorCertificate) })
             q.addBindValue(v);
         ok = q.exec();
         *id = ok ? q.lastInsertId().toLongLong() : 0;
@@ -262,10 +279,14 @@ CalibrationHistory::Insert CalibrationHistory::insertOnce(const CalibrationRecor
     }
     for (int i = 0; ok && i < CalibrationRecord::PointCount; ++i) {
         const CalibrationPoint &p = r.points[size_t(i)];
-        q.prepare(QStringLiteral("INSERT INTO calibration_points (run_id, point_index, set_point, "
-                                 "reference, as_found, as_left) VALUES (?, ?, ?, ?, ?, ?)"));
+        q.prepare(QStringLiteral(
+            "INSERT INTO calibration_points (run_id, point_index, set_point, reference, as_found, "
+            "as_left_reference, as_left, as_found_capture, as_left_capture) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant &v :
-             QVariantList { *id, i, p.setPoint, p.reference, p.asFound, p.asLeft })
+             QVariantList { *id, i, p.setPoint, p.asFoundReference, p.asFound, p.asLeftReference,
+                            p.asLeft, CalibrationRecord::captureText(p.asFoundCapture),
+                            CalibrationRecord::captureText(p.asLeftCapture) })
             q.addBindValue(v);
         ok = q.exec();
     }
@@ -370,7 +391,9 @@ std::optional<QList<CalibrationRecord>> CalibrationHistory::runs(const QString &
             "SELECT r.id, r.certificate_number, r.sender_serial, r.firmware, r.started_utc, "
             "r.finished_utc, r.outcome, r.reason, r.technician, r.reference_calibrator, "
             "r.reference_due, r.tolerance_psi, r.next_calibration, r.pdf_sha256, "
-            "p.point_index, p.set_point, p.reference, p.as_found, p.as_left "
+            "r.calibrated, r.company, r.calibrator_serial, r.calibrator_certificate, "
+            "p.point_index, p.set_point, p.reference, p.as_found, p.as_left_reference, "
+            "p.as_left, p.as_found_capture, p.as_left_capture "
             "FROM calibration_runs r LEFT JOIN calibration_points p ON p.run_id = r.id %1 "
             "ORDER BY r.started_utc DESC, r.id DESC, p.point_index")
             .arg(serialFilter.isEmpty() ? QString() : QStringLiteral("WHERE r.sender_serial = ?")));
@@ -402,12 +425,25 @@ std::optional<QList<CalibrationRecord>> CalibrationHistory::runs(const QString &
             r.tolerancePsi = q.value(11).toDouble();
             r.nextCalibrationDate = QDate::fromString(q.value(12).toString(), Qt::ISODate);
             r.pdfSha256 = q.value(13).toString();
+            r.calibrated = QDateTime::fromString(q.value(14).toString(), Qt::ISODate);
+            r.company = q.value(15).toString();
+            r.calibratorSerial = q.value(16).toString();
+            r.calibratorCertificate = q.value(17).toString();
             list.append(r);
         }
-        const int index = q.value(14).isNull() ? -1 : q.value(14).toInt();
-        if (index >= 0 && index < CalibrationRecord::PointCount)
-            list.last().points[size_t(index)] = { q.value(15).toDouble(), q.value(16).toDouble(),
-                                                  q.value(17).toDouble(), q.value(18).toDouble() };
+        const int index = q.value(18).isNull() ? -1 : q.value(18).toInt();
+        if (index >= 0 && index < CalibrationRecord::PointCount) {
+            CalibrationPoint &p = list.last().points[size_t(index)];
+            p.setPoint = q.value(19).toDouble();
+            p.asFoundReference = q.value(20).toDouble();
+            p.asFound = q.value(21).toDouble();
+            p.asLeftReference = q.value(22).toDouble();
+            p.asLeft = q.value(23).toDouble();
+            p.asFoundCapture = CalibrationRecord::captureFromText(q.value(24).toString())
+                                   .value_or(Capture::None);
+            p.asLeftCapture = CalibrationRecord::captureFromText(q.value(25).toString())
+                                  .value_or(Capture::None);
+        }
     }
     return list;
 }

@@ -36,7 +36,7 @@ struct HistoryLocation
 class CalibrationHistory
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     struct StoreResult
     {

@@ -13,6 +13,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <pwd.h>
@@ -155,9 +156,19 @@ CalibrationRecord sampleRun(const QString &serial, const QString &certificate, i
     r.tolerancePsi = 7.5;
     r.nextCalibrationDate = QDate(2027, 3, 4);
     r.pdfSha256 = QString("0123456789abcdef").repeated(4);
+    r.calibrated = QDateTime(QDate(2026, 3, 4 + day), QTime(10, 15), QTimeZone(3600));
+    r.company = "Tarrow Labs";
+    r.calibratorSerial = "C-4471";
+    r.calibratorCertificate = "NIST-88/1";
     for (int i = 0; i < CalibrationRecord::PointCount; ++i)
-        r.points[size_t(i)] = { 750.0 * i, 750.0 * i + 0.25 * i, 750.0 * i + 1.5 - 0.875 * i,
-                                750.0 * i - 0.125 * i };
+        r.points[size_t(i)]
+            = { 750.0 * i,
+                750.0 * i + 0.25 * i,
+                750.0 * i + 1.5 - 0.875 * i,
+                750.0 * i - 0.5,
+                750.0 * i - 0.125 * i,
+                i == 2 ? Capture::Unstable : Capture::Stable,
+                outcome == Outcome::Finished || i < 2 ? Capture::Stable : Capture::None };
     return r;
 }
 
@@ -354,9 +365,35 @@ void TestHistory::schemaVersion()
     HistoryLocation l;
     FRESH(backend, &l);
     QString error;
-    QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
-    QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
+    QDir().mkpath(QFileInfo(l.sqliteFile).path());
     RawConnection raw(l);
+    // A lab's database from the first version, holding a run, is upgraded in place.
+    for (const char *sql :
+         { "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+           "INSERT INTO schema_version VALUES (1)",
+           "CREATE TABLE calibration_runs (id INTEGER PRIMARY KEY, certificate_number TEXT NOT "
+           "NULL UNIQUE, certificate_sequence INTEGER NOT NULL, sender_serial TEXT NOT NULL, "
+           "firmware TEXT NOT NULL, started_utc TEXT NOT NULL, finished_utc TEXT NOT NULL, "
+           "outcome TEXT NOT NULL, reason TEXT NOT NULL, technician TEXT NOT NULL, "
+           "reference_calibrator TEXT NOT NULL, reference_due TEXT NOT NULL, tolerance_psi "
+           "DOUBLE PRECISION NOT NULL, next_calibration TEXT NOT NULL, pdf_sha256 TEXT NOT NULL)",
+           "CREATE TABLE calibration_points (run_id INTEGER NOT NULL REFERENCES calibration_runs "
+           "(id), point_index INTEGER NOT NULL, set_point DOUBLE PRECISION NOT NULL, reference "
+           "DOUBLE PRECISION NOT NULL, as_found DOUBLE PRECISION NOT NULL, as_left DOUBLE "
+           "PRECISION NOT NULL, PRIMARY KEY (run_id, point_index))",
+           "INSERT INTO calibration_runs VALUES (1, 'VX4-2025-000009', 9, '42', '2.1', "
+           "'2025-05-01T08:00:00.000Z', '2025-05-01T08:30:00.000Z', 'finished', '', 'A B', 'F', "
+           "'2025-12-01', 10, '2026-05-01', '')",
+           "INSERT INTO calibration_points VALUES (1, 3, 2250, 2250.5, 2254, 2249)" })
+        raw.value(sql);
+    QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
+    QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
+    const auto upgraded = CalibrationHistory(l).runs({}, &error);
+    QVERIFY2(upgraded && upgraded->size() == 1, qPrintable(error));
+    const CalibrationPoint p = upgraded->first().points[3];
+    QCOMPARE(p.asLeftReference, 2250.5);
+    QCOMPARE(p.asLeftError(), -1.5);
+    QVERIFY(p.asFoundCapture == Capture::Stable && p.asLeftCapture == Capture::Stable);
     QCOMPARE(raw.value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
     QCOMPARE(raw.value("SELECT version FROM schema_version").toInt(),
              CalibrationHistory::SchemaVersion);
@@ -364,10 +401,10 @@ void TestHistory::schemaVersion()
     raw.value("UPDATE schema_version SET version = 7");
     CalibrationHistory newer(l);
     QVERIFY(!newer.open(&error));
-    QVERIFY2(error.contains("schema version 7 is newer than this program's (1)"),
+    QVERIFY2(error.contains("schema version 7 is newer than this program's (2)"),
              qPrintable(error));
     QVERIFY(newer.store(sampleRun("42", "VX4-2026-000001", 0)).pending);
-    QCOMPARE(raw.value("SELECT COUNT(*) FROM calibration_runs").toInt(), 0);
+    QCOMPARE(raw.value("SELECT COUNT(*) FROM calibration_runs").toInt(), 1);
 }
 
 void TestHistory::pendingUntilBack_data()
