@@ -107,6 +107,8 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::onUIActionAboutDialog);
     connect(ui->actionEnableDebugLogging, &QAction::toggled, this,
             &MainWindow::onUIViewDebugOutputClicked);
+    connect(ui->actionCalibrationHistory, &QAction::triggered, this,
+            &MainWindow::onUIViewCalibrationHistoryClicked);
     connect(ui->appChangePushButton, &QPushButton::clicked, this,
             &MainWindow::onUIAppChangeButtonClicked);
     connect(ui->calButton, &QPushButton::clicked, this, &MainWindow::onUICalibrateButtonClicked);
@@ -137,6 +139,7 @@ MainWindow::~MainWindow()
         disconnect(debugWindow, nullptr, this, nullptr);
         delete debugWindow;
     }
+    delete historyWindow;
     delete ui;
 }
 
@@ -437,6 +440,21 @@ void MainWindow::onUIDebugOutputDestroyed()
     ui->actionEnableDebugLogging->setChecked(false);
 }
 
+void MainWindow::onUIViewCalibrationHistoryClicked()
+{
+    LOG << "Calibration History clicked.";
+    // A window already open is read again, so that runs stored since then show too.
+    if (historyWindow) {
+        historyWindow->reload();
+    } else {
+        historyWindow = new HistoryWindow;
+        historyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historyWindow->show();
+    historyWindow->raise();
+    historyWindow->activateWindow();
+}
+
 void MainWindow::onUIActionAboutDialog()
 {
     const QString text = AppIdentity::applicationName() + QLatin1Char('\n') + tr("Version ")
@@ -460,6 +478,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         debugWindow = nullptr;
         window->close();
     }
+    if (historyWindow)
+        historyWindow->close();
     // Still connected: the window hears the disconnection.
     senderPort->release();
     event->accept();

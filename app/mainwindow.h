@@ -2,10 +2,12 @@
 
 #include "VX4message.h"
 #include "firmwareupdateflow.h"
+#include "historywindow.h"
 #include "senderport.h"
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 class DebugDialog;
@@ -29,6 +31,8 @@ public:
     /// The sender of the open port; null while no port is open.
     VX4Interface *pressureSenderInterface() const { return senderPort->engine(); }
     DebugDialog *debugOutputWindow() const { return debugWindow; }
+    /// The calibration history window; null while it is closed.
+    HistoryWindow *calibrationHistoryWindow() const { return historyWindow; }
     /// Line parameters for the next Open.
     const PortSettings &nextPortSettings() const { return senderPort->nextSettings(); }
     using FileChooser = FirmwareUpdateFlow::FileChooser;
@@ -43,6 +47,7 @@ protected:
 private slots:
     void onUIActionAboutDialog();
     void onUIViewDebugOutputClicked(bool enabled);
+    void onUIViewCalibrationHistoryClicked();
     void onUIAppChangeButtonClicked();
     void onUICalibrateButtonClicked();
     void onUIFirmwareUpdateButtonClicked();
@@ -72,6 +77,7 @@ private:
 
     MainWindowForm *ui = nullptr;
     DebugDialog *debugWindow = nullptr;
+    QPointer<HistoryWindow> historyWindow;
     SenderPort *senderPort = nullptr;
     FirmwareUpdateFlow *firmwareUpdate = nullptr;
     /// The whole PSI the display stands for; it also holds a reading too wide for the display.

@@ -151,8 +151,11 @@ void MainWindowForm::setupUi(QMainWindow *window)
     actionEnableDebugLogging
         = named(new QAction(tr("Debug Output"), window), "actionEnableDebugLogging");
     actionEnableDebugLogging->setCheckable(true);
+    actionCalibrationHistory
+        = named(new QAction(tr("Calibration History"), window), "actionCalibrationHistory");
     actionAbout = named(new QAction(tr("About"), window), "actionAbout");
     menuOptions->addAction(actionEnableDebugLogging);
+    menuOptions->addAction(actionCalibrationHistory);
     menuAbout->addAction(actionAbout);
     menuBar->addMenu(menuOptions);
     menuBar->addMenu(menuAbout);

@@ -62,6 +62,7 @@ struct MainWindowForm
     QMenu *menuOptions = nullptr;
     QMenu *menuAbout = nullptr;
     QAction *actionEnableDebugLogging = nullptr;
+    QAction *actionCalibrationHistory = nullptr;
     QAction *actionAbout = nullptr;
     QStatusBar *statusBar = nullptr;
 

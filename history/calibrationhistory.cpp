@@ -448,6 +448,25 @@ std::optional<QList<CalibrationRecord>> CalibrationHistory::runs(const QString &
     return list;
 }
 
+std::optional<QList<CalibrationHistory::Sender>> CalibrationHistory::senders(QString *error)
+{
+    if (!open(error))
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT sender_serial, COUNT(*) FROM calibration_runs "
+                               "GROUP BY sender_serial ORDER BY sender_serial"))) {
+        if (error)
+            *error = QStringLiteral("%1 cannot be read: %2")
+                         .arg(m_location.describe(), q.lastError().text().simplified());
+        return std::nullopt;
+    }
+    QList<Sender> list;
+    while (q.next())
+        list.append({ q.value(0).toString(), q.value(1).toInt() });
+    return list;
+}
+
 QString CalibrationHistory::nextCertificateNumber(QString *error)
 {
     qint64 highest = 0;

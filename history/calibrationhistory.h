@@ -38,6 +38,13 @@ class CalibrationHistory
 public:
     static constexpr int SchemaVersion = 2;
 
+    /// One sender of the history: its serial number and how many runs it has.
+    struct Sender
+    {
+        QString serial;
+        int runs = 0;
+    };
+
     struct StoreResult
     {
         qint64 id = 0; ///< the stored run's id; 0 when it was not stored
@@ -60,6 +67,9 @@ public:
     StoreResult store(const CalibrationRecord &record);
     /// The stored runs, newest first; only one sender's when `serialFilter` is not empty.
     std::optional<QList<CalibrationRecord>> runs(const QString &serialFilter, QString *error);
+    /// The senders with stored runs, by serial number; reads no run, so it stays quick on a long
+    /// history.
+    std::optional<QList<Sender>> senders(QString *error);
     /// "VX4-YYYY-NNNNNN", one past the highest number stored or handed out here. When the
     /// database cannot be read the number is still given and `error` says why.
     QString nextCertificateNumber(QString *error = nullptr);

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake
-    qt6-base-dev libqt6serialport6-dev libgl-dev
+    qt6-base-dev libqt6serialport6-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
     libqt6sql6-sqlite libqt6sql6-psql postgresql
     poppler-utils binutils
     clang libclang-rt-14-dev
