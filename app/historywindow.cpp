@@ -9,6 +9,7 @@
 #include <QDateTimeAxis>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -126,7 +127,11 @@ void HistoryWindow::reload()
     const QSignalBlocker quiet(senders);
     senders->clear();
     QString error;
-    const auto list = history->senders(&error);
+    const HistoryLocation &where = history->location();
+    // Looking at a history that was never written leaves no empty database behind.
+    const bool neverWritten
+        = where.backend == HistoryLocation::Backend::Sqlite && !QFileInfo::exists(where.sqliteFile);
+    const auto list = neverWritten ? QList<CalibrationHistory::Sender>() : history->senders(&error);
     QStringList notes;
     if (!list) {
         LOG << "The history cannot be read:" << error;
@@ -139,7 +144,7 @@ void HistoryWindow::reload()
         notes << tr("%1 waiting in \"%2\": stored with the next run once the database can be "
                     "written, and shown here from then on.")
                      .arg(pending == 1 ? tr("1 run is") : tr("%1 runs are").arg(pending),
-                          history->location().pendingFile);
+                          where.pendingFile);
     stateLabel->setText(notes.join(QLatin1Char('\n')));
     stateLabel->setVisible(!notes.isEmpty());
     for (const CalibrationHistory::Sender &s : list.value_or(QList<CalibrationHistory::Sender>())) {

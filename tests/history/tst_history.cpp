@@ -1,17 +1,27 @@
-// The calibration history against SQLite and a throwaway PostgreSQL server, with one table of cases
-// for both: runs stored and read back, certificate numbers, the schema version, runs kept pending
-// while the database cannot be written and stored once when it is back, and vx4ctl history.
+// The calibration history against SQLite and a throwaway PostgreSQL server (runs stored and read
+// back, certificate numbers, the schema version, runs pending while the database cannot be
+// written), the history of the settings as vx4ctl and the View menu show it, and the History
+// window on seeded histories: runs, as-found errors, drift and certificates written again.
 #include "calibrationhistory.h"
+#include "certificate.h"
+#include "historywindow.h"
+#include "mainwindow.h"
+#include "mainwindowform.h"
 #include "settingskeys.h"
 
-#include <QDir>
+#include <QAction>
+#include <QChart>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QMenu>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QSettings>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtTest>
@@ -30,10 +40,10 @@ struct Ran
     QString err;
 };
 
-Ran runProgram(const QString &program, const QStringList &args)
+Ran runProgram(const QStringList &command)
 {
     QProcess p;
-    p.start(program, args);
+    p.start(command.first(), command.mid(1));
     const bool finished = p.waitForFinished(60000);
     p.kill();
     return { finished && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -42,103 +52,80 @@ Ran runProgram(const QString &program, const QStringList &args)
                  + (finished ? QString() : p.errorString()) };
 }
 
-/// A PostgreSQL server in a temporary folder, listening on its socket only. As root it runs as the
-/// postgres user: initdb refuses root.
-class PgServer
+/// A PostgreSQL server in a temporary folder, listening on its socket only, stopped with the test.
+/// As root it runs as the postgres user: initdb refuses root.
+struct PgServer
 {
-public:
-    static constexpr int port = 54329;
+    static constexpr int Port = 54329;
+    QTemporaryDir dir { QDir::tempPath() + "/vx4pg-XXXXXX" };
+    QStringList asUser;
+    QString bin;
+    bool running = false;
 
+    ~PgServer()
+    {
+        if (running)
+            run({ "pg_ctl", "-D", dir.filePath("data"), "-m", "immediate", "-w", "stop" });
+    }
+    Ran run(const QStringList &command) const
+    {
+        return runProgram(asUser + QStringList { bin + command.first() } + command.mid(1));
+    }
     QString start()
     {
-        const QDir versions("/usr/lib/postgresql");
-        for (const QString &v : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
-            m_bin = QFile::exists(versions.filePath(v + "/bin/initdb"))
-                ? versions.filePath(v + "/bin/")
-                : m_bin;
-        if (m_bin.isEmpty() || !QSqlDatabase::isDriverAvailable("QPSQL"))
+        const QStringList versions
+            = QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        bin = versions.isEmpty() ? QString() : "/usr/lib/postgresql/" + versions.last() + "/bin/";
+        if (!QFile::exists(bin + "initdb") || !QSqlDatabase::isDriverAvailable("QPSQL"))
             return "no PostgreSQL server or no Qt driver for it (scripts/install-deps.sh)";
-        m_dir.emplace(QDir::tempPath() + "/vx4pg-XXXXXX");
-        if (geteuid() == 0) {
-            const passwd *pw = getpwnam("postgres");
-            if (!pw || chown(qPrintable(m_dir->path()), pw->pw_uid, pw->pw_gid) != 0)
-                return "running as root without a postgres user to run the server";
-            m_asUser = QStringList { "runuser", "-u", "postgres", "--" };
-        }
-        Ran r = run({ "initdb", "-D", data(), "-A", "trust", "-U", "vx4", "--no-sync" });
+        const passwd *pw = geteuid() == 0 ? getpwnam("postgres") : nullptr;
+        if (geteuid() == 0 && (!pw || chown(qPrintable(dir.path()), pw->pw_uid, pw->pw_gid) != 0))
+            return "running as root without a postgres user to run the server";
+        asUser = pw ? QStringList { "runuser", "-u", "postgres", "--" } : QStringList();
+        Ran r = run(
+            { "initdb", "-D", dir.filePath("data"), "-A", "trust", "-U", "vx4", "--no-sync" });
         if (r.code == 0)
-            r = run({ "pg_ctl", "-D", data(), "-w", "-l", m_dir->filePath("log"), "-o",
-                      QString("-k %1 -h '' -p %2 -F").arg(m_dir->path()).arg(port), "start" });
-        if (r.code != 0)
-            return "the throwaway PostgreSQL server cannot start: " + r.err.trimmed();
-        m_running = true;
-        return {};
+            r = run({ "pg_ctl", "-D", dir.filePath("data"), "-w", "-l", dir.filePath("log"), "-o",
+                      QString("-k %1 -h '' -p %2 -F").arg(dir.path()).arg(Port), "start" });
+        running = r.code == 0;
+        return running ? QString()
+                       : "the throwaway PostgreSQL server cannot start: " + r.err.trimmed();
     }
-
-    void stop()
-    {
-        if (std::exchange(m_running, false))
-            run({ "pg_ctl", "-D", data(), "-m", "immediate", "-w", "stop" });
-    }
-
     HistoryLocation location(const QString &database) const
     {
         HistoryLocation l;
         l.backend = HistoryLocation::Backend::Postgres;
-        l.host = m_dir->path();
-        l.port = port;
+        l.host = dir.path();
+        l.port = Port;
         l.database = database;
         l.user = "vx4";
         return l;
     }
-
-private:
-    QString data() const { return m_dir->filePath("data"); }
-    Ran run(QStringList command) const
-    {
-        command = m_asUser + QStringList { m_bin + command.first() } + command.mid(1);
-        return runProgram(command.first(), command.mid(1));
-    }
-
-    std::optional<QTemporaryDir> m_dir;
-    QStringList m_asUser;
-    QString m_bin;
-    bool m_running = false;
 };
 
-/// The test's own connection to a history's database, beside the history's.
-class RawConnection
+/// Runs `statement` on the database of `l` over the test's own connection, which stays open (and
+/// keeps any transaction) until the next statement; its first value, or "failed".
+QVariant sql(const HistoryLocation &l, const QString &statement)
 {
-public:
-    explicit RawConnection(const HistoryLocation &l)
-    {
-        const bool sqlite = l.backend == HistoryLocation::Backend::Sqlite;
-        QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", m_name);
-        db.setDatabaseName(sqlite ? l.sqliteFile : l.database);
-        db.setHostName(l.host);
-        db.setPort(l.port);
-        db.setUserName(l.user);
-        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+    const bool sqlite = l.backend == HistoryLocation::Backend::Sqlite;
+    const QString name = "raw " + (sqlite ? l.sqliteFile : l.database);
+    QSqlDatabase db = QSqlDatabase::contains(name)
+        ? QSqlDatabase::database(name)
+        : QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", name);
+    db.setDatabaseName(sqlite ? l.sqliteFile : l.database);
+    db.setHostName(l.host);
+    db.setPort(l.port);
+    db.setUserName(l.user);
+    QSqlQuery q(db);
+    if (!(db.isOpen() || db.open()) || !q.exec(statement)) {
+        qWarning() << statement << db.lastError().text() << q.lastError().text();
+        return "failed";
     }
-    ~RawConnection()
-    {
-        QSqlDatabase::database(m_name, false).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    QVariant value(const QString &sql)
-    {
-        QSqlQuery q(QSqlDatabase::database(m_name));
-        if (!q.exec(sql)) {
-            qWarning() << sql << q.lastError().text();
-            return "failed";
-        }
-        return q.next() ? q.value(0) : QVariant();
-    }
+    return q.next() ? q.value(0) : QVariant();
+}
 
-private:
-    QString m_name = QString("raw-%1").arg(quintptr(this));
-};
-
+/// Every field filled; as-found errors 1.5 - 1.125 i and as-left errors 0.5 - 0.125 i (PSI); a run
+/// that did not finish captured only its first two verification readings.
 CalibrationRecord sampleRun(const QString &serial, const QString &certificate, int day,
                             Outcome outcome = Outcome::Finished, const QString &reason = {})
 {
@@ -180,6 +167,23 @@ QStringList certificates(const QList<CalibrationRecord> &runs)
     return list;
 }
 
+QJsonArray json(const QList<CalibrationRecord> &runs)
+{
+    QJsonArray array;
+    for (const CalibrationRecord &r : runs)
+        array.append(r.toJson());
+    return array;
+}
+
+bool writePending(const QString &path, const QList<CalibrationRecord> &runs)
+{
+    QFile file(path);
+    bool ok = QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly);
+    for (const CalibrationRecord &r : runs)
+        ok = ok && file.write(QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) + "\n") > 0;
+    return ok;
+}
+
 QString thisYear(int sequence)
 {
     return QString("VX4-%1-%2")
@@ -187,8 +191,29 @@ QString thisYear(int sequence)
         .arg(sequence, 6, 10, QLatin1Char('0'));
 }
 
-enum Fault { FolderBlocked, Locked, ReadOnly, ServerDown };
-enum CtlSetup { NoHistory, TwoRuns, NotADatabase, PgTwoRuns, PgDown };
+QStringList column(QTableWidget *table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << table->item(row, column)->text();
+    return texts;
+}
+
+/// Each series as "name: x/y x/y ...", x in msecs since the epoch.
+QStringList seriesTexts(QChart *chart)
+{
+    QStringList texts;
+    for (QAbstractSeries *s : chart->series()) {
+        QString text = s->name() + ':';
+        for (const QPointF &p : static_cast<QLineSeries *>(s)->points())
+            text += QString(" %1/%2").arg(qint64(p.x())).arg(p.y());
+        texts << text;
+    }
+    return texts;
+}
+
+enum Fault { FolderBlocked, Locked, PointRefused, ServerDown };
+enum Setup { NoHistory, TwoRuns, NotADatabase, PgDown };
 
 } // namespace
 
@@ -198,23 +223,27 @@ class TestHistory : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void cleanup();
-    void storedRunsReadBack_data();
-    void storedRunsReadBack();
-    void certificateNumbers_data();
-    void certificateNumbers();
-    void schemaVersion_data();
+    void storedRunsAndCertificateNumbers_data() { addBackends(); }
+    void storedRunsAndCertificateNumbers();
+    void schemaVersion_data() { addBackends(); }
     void schemaVersion();
     void pendingUntilBack_data();
     void pendingUntilBack();
-    void vx4ctlHistory_data();
-    void vx4ctlHistory();
+    void historyOfTheSettings_vx4ctlAndTheViewMenuShowIt_data();
+    void historyOfTheSettings_vx4ctlAndTheViewMenuShowIt();
+    void window_sendersTheirRunsAndAsFoundErrors();
+    void window_driftSinceTheLastFinishedRun_data();
+    void window_driftSinceTheLastFinishedRun();
+    void window_certificateWrittenAgain_data();
+    void window_certificateWrittenAgain();
 
 private:
     void addBackends();
     /// A new empty history of the backend; false when that backend cannot run here.
     bool fresh(const QString &backend, HistoryLocation *location);
+    /// A new SQLite history holding `runs`.
+    HistoryLocation seeded(const QList<CalibrationRecord> &runs);
 
     QTemporaryDir m_work;
     PgServer m_pg;
@@ -228,14 +257,10 @@ void TestHistory::initTestCase()
     // Own folders even when run outside ctest: nothing here touches the user's settings or data.
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_work.filePath("xdg-data")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_work.filePath("xdg-config")));
+    qputenv("VX4_EXTRA_PORTS", "");
     m_pgMissing = m_pg.start();
     if (!m_pgMissing.isEmpty())
         qWarning("PostgreSQL rows are skipped: %s", qPrintable(m_pgMissing));
-}
-
-void TestHistory::cleanupTestCase()
-{
-    m_pg.stop();
 }
 
 void TestHistory::cleanup()
@@ -258,8 +283,7 @@ bool TestHistory::fresh(const QString &backend, HistoryLocation *l)
         if (!m_pgMissing.isEmpty())
             return false;
         const QString name = QString("history%1").arg(m_count);
-        RawConnection admin(m_pg.location("postgres"));
-        admin.value(QString("CREATE DATABASE %1").arg(name));
+        sql(m_pg.location("postgres"), QString("CREATE DATABASE %1").arg(name));
         *l = m_pg.location(name);
     } else {
         l->sqliteFile = dir + "/db/history.sqlite";
@@ -270,61 +294,23 @@ bool TestHistory::fresh(const QString &backend, HistoryLocation *l)
     return true;
 }
 
+HistoryLocation TestHistory::seeded(const QList<CalibrationRecord> &runs)
+{
+    HistoryLocation l;
+    fresh("sqlite", &l);
+    CalibrationHistory history(l);
+    for (const CalibrationRecord &r : runs) {
+        if (const auto result = history.store(r); result.id <= 0)
+            qWarning() << "not stored:" << result.error;
+    }
+    return l;
+}
+
 #define FRESH(backend, location)                                                                   \
     if (!fresh(backend, location))                                                                 \
     QSKIP(qPrintable(m_pgMissing))
 
-void TestHistory::storedRunsReadBack_data()
-{
-    QTest::addColumn<QString>("backend");
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QString>("reason");
-    for (const char *backend : { "sqlite", "postgresql" }) {
-        QTest::addRow("%s: finished", backend) << backend << int(Outcome::Finished) << "";
-        QTest::addRow("%s: cancelled", backend)
-            << backend << int(Outcome::Cancelled) << "Cancelled by the technician";
-        QTest::addRow("%s: aborted", backend)
-            << backend << int(Outcome::Aborted) << "The sender stopped answering";
-    }
-}
-
-void TestHistory::storedRunsReadBack()
-{
-    QFETCH(QString, backend);
-    QFETCH(int, outcome);
-    QFETCH(QString, reason);
-    HistoryLocation l;
-    FRESH(backend, &l);
-    CalibrationHistory h(l);
-    // Stored out of time order: the list is by start time, newest first.
-    QList<CalibrationRecord> stored { sampleRun("42", "VX4-2026-000003", 2),
-                                      sampleRun("42", "VX4-2026-000001", 0, Outcome(outcome),
-                                                reason),
-                                      sampleRun("77", "VX4-2026-000002", 1) };
-    for (CalibrationRecord &r : stored) {
-        const auto result = h.store(r);
-        QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-        QVERIFY(result.id > 0 && !result.pending);
-        r.id = result.id;
-    }
-    QString error;
-    const auto all = h.runs({}, &error);
-    QVERIFY2(all, qPrintable(error));
-    QCOMPARE(certificates(*all),
-             QStringList({ "VX4-2026-000003", "VX4-2026-000002", "VX4-2026-000001" }));
-    QCOMPARE(all->at(2).toJson(), stored.at(1).toJson());
-    QCOMPARE(certificates(*h.runs("42", &error)),
-             QStringList({ "VX4-2026-000003", "VX4-2026-000001" }));
-    QCOMPARE(certificates(*h.runs("4", &error)), QStringList());
-    QCOMPARE(h.pendingCount(), 0);
-}
-
-void TestHistory::certificateNumbers_data()
-{
-    addBackends();
-}
-
-void TestHistory::certificateNumbers()
+void TestHistory::storedRunsAndCertificateNumbers()
 {
     QFETCH(QString, backend);
     HistoryLocation l;
@@ -335,28 +321,39 @@ void TestHistory::certificateNumbers()
     QCOMPARE(error, QString());
     // A number handed out is not handed out again, even before its run is stored.
     QCOMPARE(h.nextCertificateNumber(), thisYear(2));
-    const CalibrationRecord run = sampleRun("42", "VX4-2025-000041", 0);
-    QVERIFY(h.store(run).id > 0);
-    QCOMPARE(h.nextCertificateNumber(), thisYear(42));
 
+    // Stored out of time order: the list is by start time, newest first.
+    QList<CalibrationRecord> stored {
+        sampleRun("42", "VX4-2025-000041", 2),
+        sampleRun("42", "VX4-2026-000001", 0, Outcome::Cancelled, "Cancelled by the technician"),
+        sampleRun("77", "VX4-2026-000002", 1, Outcome::Aborted, "The sender stopped answering")
+    };
+    for (CalibrationRecord &r : stored) {
+        const auto result = h.store(r);
+        QVERIFY2(result.id > 0 && !result.pending && result.error.isEmpty(),
+                 qPrintable(result.error));
+        r.id = result.id;
+    }
+    QCOMPARE(h.pendingCount(), 0);
+    const auto all = h.runs({}, &error);
+    QVERIFY2(all, qPrintable(error));
+    QCOMPARE(json(*all), json({ stored[0], stored[2], stored[1] }));
+    QCOMPARE(certificates(*h.runs("42", &error)), certificates({ stored[0], stored[1] }));
+    QCOMPARE(h.runs("4", &error)->size(), 0);
+    QCOMPARE(h.nextCertificateNumber(), thisYear(42));
     // Another computer on the same database derives its numbers from the stored runs.
     HistoryLocation other = l;
     other.issuedFile = l.issuedFile + "-other";
     QCOMPARE(CalibrationHistory(other).nextCertificateNumber(), thisYear(42));
 
     // The same run stored again stays one row; another run with its number is refused.
-    QCOMPARE(h.store(run).id, h.runs({}, &error)->first().id);
+    QCOMPARE(h.store(stored[0]).id, stored[0].id);
     const auto clash = h.store(sampleRun("77", "VX4-2025-000041", 1));
-    QCOMPARE(clash.id, 0);
-    QVERIFY2(clash.error.contains("already stored for another run"), qPrintable(clash.error));
-    QCOMPARE(h.runs({}, &error)->size(), 1);
+    QVERIFY2(clash.id == 0 && clash.error.contains("already stored for another run"),
+             qPrintable(clash.error));
     const auto unnumbered = h.store(sampleRun("77", "", 1));
     QVERIFY(unnumbered.id == 0 && !unnumbered.pending && unnumbered.error.contains("certificate"));
-}
-
-void TestHistory::schemaVersion_data()
-{
-    addBackends();
+    QCOMPARE(h.runs({}, &error)->size(), 3);
 }
 
 void TestHistory::schemaVersion()
@@ -366,9 +363,8 @@ void TestHistory::schemaVersion()
     FRESH(backend, &l);
     QString error;
     QDir().mkpath(QFileInfo(l.sqliteFile).path());
-    RawConnection raw(l);
     // A lab's database from the first version, holding a run, is upgraded in place.
-    for (const char *sql :
+    for (const char *statement :
          { "CREATE TABLE schema_version (version INTEGER NOT NULL)",
            "INSERT INTO schema_version VALUES (1)",
            "CREATE TABLE calibration_runs (id INTEGER PRIMARY KEY, certificate_number TEXT NOT "
@@ -385,7 +381,7 @@ void TestHistory::schemaVersion()
            "'2025-05-01T08:00:00.000Z', '2025-05-01T08:30:00.000Z', 'finished', '', 'A B', 'F', "
            "'2025-12-01', 10, '2026-05-01', '')",
            "INSERT INTO calibration_points VALUES (1, 3, 2250, 2250.5, 2254, 2249)" })
-        raw.value(sql);
+        sql(l, statement);
     QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
     QVERIFY2(CalibrationHistory(l).open(&error), qPrintable(error));
     const auto upgraded = CalibrationHistory(l).runs({}, &error);
@@ -394,17 +390,17 @@ void TestHistory::schemaVersion()
     QCOMPARE(p.asLeftReference, 2250.5);
     QCOMPARE(p.asLeftError(), -1.5);
     QVERIFY(p.asFoundCapture == Capture::Stable && p.asLeftCapture == Capture::Stable);
-    QCOMPARE(raw.value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
-    QCOMPARE(raw.value("SELECT version FROM schema_version").toInt(),
+    QCOMPARE(sql(l, "SELECT COUNT(*) FROM schema_version").toInt(), 1);
+    QCOMPARE(sql(l, "SELECT version FROM schema_version").toInt(),
              CalibrationHistory::SchemaVersion);
 
-    raw.value("UPDATE schema_version SET version = 7");
+    sql(l, "UPDATE schema_version SET version = 7");
     CalibrationHistory newer(l);
     QVERIFY(!newer.open(&error));
     QVERIFY2(error.contains("schema version 7 is newer than this program's (2)"),
              qPrintable(error));
     QVERIFY(newer.store(sampleRun("42", "VX4-2026-000001", 0)).pending);
-    QCOMPARE(raw.value("SELECT COUNT(*) FROM calibration_runs").toInt(), 1);
+    QCOMPARE(sql(l, "SELECT COUNT(*) FROM calibration_runs").toInt(), 1);
 }
 
 void TestHistory::pendingUntilBack_data()
@@ -413,7 +409,7 @@ void TestHistory::pendingUntilBack_data()
     QTest::addColumn<int>("fault");
     QTest::newRow("sqlite: folder cannot be made") << "sqlite" << int(FolderBlocked);
     QTest::newRow("sqlite: locked by another program") << "sqlite" << int(Locked);
-    QTest::newRow("sqlite: read-only file") << "sqlite" << int(ReadOnly);
+    QTest::newRow("sqlite: a point refused after its run") << "sqlite" << int(PointRefused);
     QTest::newRow("postgresql: server down") << "postgresql" << int(ServerDown);
 }
 
@@ -425,35 +421,21 @@ void TestHistory::pendingUntilBack()
     FRESH(backend, &good);
     HistoryLocation bad = good;
     const QString folder = QFileInfo(good.sqliteFile).absolutePath();
-    std::optional<RawConnection> lock;
-    bool immutable = false;
-    const auto unlock = qScopeGuard([&] {
-        if (immutable)
-            runProgram("chattr", { "-i", good.sqliteFile });
-    });
-    if (fault != FolderBlocked)
+    if (fault == FolderBlocked)
+        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath())
+                && QFile(folder).open(QIODevice::WriteOnly));
+    else
         QVERIFY(CalibrationHistory(good).open(nullptr));
-    switch (fault) {
-    case FolderBlocked:
-        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
-        QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
-        break;
-    case Locked:
-        lock.emplace(good);
-        QCOMPARE(lock->value("BEGIN EXCLUSIVE"), QVariant());
-        break;
-    case ReadOnly:
-        QVERIFY(QFile::setPermissions(good.sqliteFile, QFile::ReadOwner));
-        if (QFile(good.sqliteFile).open(QIODevice::ReadWrite)) { // root: make it immutable
-            immutable = runProgram("chattr", { "+i", good.sqliteFile }).code == 0;
-            if (!immutable)
-                QSKIP("running as root, and the file cannot be made immutable");
-        }
-        break;
-    case ServerDown:
+    if (fault == Locked)
+        QCOMPARE(sql(good, "BEGIN EXCLUSIVE"), QVariant());
+    // The run's row is written and the database then fails: nothing of the run may stay.
+    if (fault == PointRefused)
+        QCOMPARE(sql(good,
+                     "CREATE TRIGGER refuse BEFORE INSERT ON calibration_points BEGIN "
+                     "SELECT RAISE(ABORT, 'disk full'); END"),
+                 QVariant());
+    if (fault == ServerDown)
         bad.port = good.port + 1;
-        break;
-    }
 
     CalibrationHistory down(bad);
     QString error;
@@ -469,11 +451,8 @@ void TestHistory::pendingUntilBack()
     QCOMPARE(down.nextCertificateNumber(), thisYear(2));
 
     // The database is back.
-    lock.reset();
-    if (immutable)
-        immutable = runProgram("chattr", { "-i", good.sqliteFile }).code != 0;
-    if (fault == ReadOnly)
-        QFile::setPermissions(good.sqliteFile, QFile::ReadOwner | QFile::WriteOwner);
+    if (fault == Locked || fault == PointRefused)
+        QCOMPARE(sql(good, fault == Locked ? "COMMIT" : "DROP TRIGGER refuse"), QVariant());
     if (fault == FolderBlocked)
         QFile::remove(folder);
     CalibrationHistory back(good);
@@ -483,73 +462,68 @@ void TestHistory::pendingUntilBack()
     QCOMPARE(back.flushPending(&error), 0);
 
     // A line that outlived its commit (a crash in between) leaves the file without a second row.
-    QFile pending(good.pendingFile);
-    QVERIFY(pending.open(QIODevice::WriteOnly));
-    pending.write(QJsonDocument(run.toJson()).toJson(QJsonDocument::Compact) + "\n");
-    pending.close();
+    QVERIFY(writePending(good.pendingFile, { run }));
     QCOMPARE(back.flushPending(&error), 1);
     const auto runs = back.runs({}, &error);
     QVERIFY2(runs, qPrintable(error));
     QCOMPARE(certificates(*runs), QStringList { number });
     CalibrationRecord expected = run;
     expected.id = runs->first().id;
-    QCOMPARE(runs->first().toJson(), expected.toJson());
+    QCOMPARE(json(*runs), json({ expected }));
 
     // The next run stored takes the waiting ones along.
-    QVERIFY(pending.open(QIODevice::WriteOnly));
-    pending.write(
-        QJsonDocument(sampleRun("77", thisYear(3), 1).toJson()).toJson(QJsonDocument::Compact)
-        + "\n");
-    pending.close();
+    QVERIFY(writePending(good.pendingFile, { sampleRun("77", thisYear(3), 1) }));
     QVERIFY(back.store(sampleRun("42", thisYear(4), 2)).id > 0);
     QCOMPARE(back.pendingCount(), 0);
     QCOMPARE(certificates(*back.runs({}, &error)),
              QStringList({ thisYear(4), thisYear(3), number }));
 }
 
-void TestHistory::vx4ctlHistory_data()
+void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt_data()
 {
     QTest::addColumn<int>("setup");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("window"); ///< what the window says of the history
     const QString line1
         = "VX4-\\d{4}-000001  serial 42  2026-03-04 09:15 UTC  finished  Åse Ødegård\n";
     const QString line2 = "VX4-\\d{4}-000002  serial 77  2026-03-05 09:15 UTC  cancelled "
                           "\\(Cancelled by the technician\\)  Åse Ødegård\n";
-    QTest::newRow("no history yet") << int(NoHistory) << QStringList { "history" } << 0 << "^$"
-                                    << "^$";
+    QTest::newRow("no history yet")
+        << int(NoHistory) << QStringList { "history" } << 0 << "^$"
+        << "^$"
+        << "^No calibration run is stored in the SQLite file .*history.sqlite yet.$";
     QTest::newRow("two runs") << int(TwoRuns) << QStringList { "history" } << 0
                               << "^" + line2 + line1 + "$"
+                              << "^$"
                               << "^$";
     QTest::newRow("one sender") << int(TwoRuns) << QStringList { "history", "--serial", "42" } << 0
                                 << "^" + line1 + "$"
+                                << "^$"
                                 << "^$";
-    QTest::newRow("--json") << int(TwoRuns) << QStringList { "history", "--json" } << 0
-                            << "^\\{[^\n]*\"certificate\":\"VX4-\\d{4}-000002\"[^\n]*\\}\n"
-                               "\\{[^\n]*\"outcome\":\"finished\"[^\n]*\\}\n$"
-                            << "^$";
-    QTest::newRow("not a database")
+    QTest::newRow("not a database, two runs waiting")
         << int(NotADatabase) << QStringList { "history" } << 1 << "^$"
-        << "^vx4ctl: history: the SQLite file .* cannot be opened: [^\n]+\n$";
-    QTest::newRow("postgresql: two runs")
-        << int(PgTwoRuns) << QStringList { "history" } << 0 << "^" + line2 + line1 + "$"
-        << "^$";
+        << "^vx4ctl: history: the SQLite file .* cannot be opened: [^\n]+\n$"
+        << "^The calibration history cannot be read: the SQLite file .* cannot be opened: .+\n"
+           "2 runs are waiting in \".*pending-history.jsonl\": stored with the next run";
     QTest::newRow("postgresql: server down")
         << int(PgDown) << QStringList { "history" } << 1 << "^$"
-        << "^vx4ctl: history: the PostgreSQL database \"\\w+\" on .* cannot be opened: [^\n]+\n$";
+        << "^vx4ctl: history: the PostgreSQL database \"\\w+\" on .* cannot be opened: [^\n]+\n$"
+        << "^The calibration history cannot be read: the PostgreSQL database .* cannot be opened";
 }
 
-void TestHistory::vx4ctlHistory()
+void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt()
 {
     QFETCH(int, setup);
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, out);
     QFETCH(QString, err);
+    QFETCH(QString, window);
     QVERIFY(QDir(HistoryLocation::dataFolder()).removeRecursively());
-    if (setup == PgTwoRuns || setup == PgDown) {
+    if (setup == PgDown) {
         HistoryLocation l;
         FRESH("postgresql", &l);
         namespace K = SettingsStore::HistoryGroup;
@@ -557,11 +531,12 @@ void TestHistory::vx4ctlHistory()
         settings.beginGroup(K::Name);
         settings.setValue(K::Backend, "postgresql");
         settings.setValue(K::Host, l.host);
-        settings.setValue(K::Port, setup == PgDown ? l.port + 1 : l.port);
+        settings.setValue(K::Port, l.port + 1);
         settings.setValue(K::Database, l.database);
         settings.setValue(K::User, l.user);
     }
-    if (setup == TwoRuns || setup == PgTwoRuns) {
+    const HistoryLocation l = HistoryLocation::fromSettings();
+    if (setup == TwoRuns) {
         CalibrationHistory h;
         QVERIFY(h.store(sampleRun("42", h.nextCertificateNumber(), 0)).id > 0);
         QVERIFY(h.store(sampleRun("77", h.nextCertificateNumber(), 1, Outcome::Cancelled,
@@ -570,16 +545,181 @@ void TestHistory::vx4ctlHistory()
                 > 0);
     }
     if (setup == NotADatabase) {
-        QVERIFY(QDir().mkpath(HistoryLocation::dataFolder()));
-        QFile file(HistoryLocation::fromSettings().sqliteFile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QFile file(l.sqliteFile);
+        QVERIFY(QDir().mkpath(HistoryLocation::dataFolder()) && file.open(QIODevice::WriteOnly));
         file.write(QByteArray(4096, 'x'));
+        QVERIFY(writePending(l.pendingFile,
+                             { sampleRun("42", thisYear(8), 0), sampleRun("42", thisYear(9), 1) }));
     }
-    const Ran ran = runProgram(VX4CTL_PATH, args);
+    const Ran ran = runProgram(QStringList { VX4CTL_PATH } + args);
     QCOMPARE(ran.code, code);
     QVERIFY2(QRegularExpression(out).match(ran.out).hasMatch(), qPrintable(ran.out));
     QVERIFY2(QRegularExpression(err).match(ran.err).hasMatch(), qPrintable(ran.err));
+
+    MainWindow main(QStringList {});
+    QAction *action = main.form()->actionCalibrationHistory;
+    QVERIFY(main.form()->menuOptions->actions().contains(action));
+    action->trigger();
+    HistoryWindow *w = main.calibrationHistoryWindow();
+    QVERIFY(w && w->isVisible());
+    const QString state = w->databaseState()->text();
+    QVERIFY2(QRegularExpression(window).match(state).hasMatch(), qPrintable(state));
+    QCOMPARE(w->senderList()->count(), setup == TwoRuns ? 2 : 0);
+    // Neither leaves an empty database behind where none was written.
+    QCOMPARE(QFile::exists(l.sqliteFile), setup == TwoRuns || setup == NotADatabase);
+    if (setup == TwoRuns) {
+        // Opened again while open: read again, so that a run stored meanwhile shows.
+        QVERIFY(CalibrationHistory().store(sampleRun("99", thisYear(7), 2)).id > 0);
+        action->trigger();
+        QCOMPARE(main.calibrationHistoryWindow(), w);
+        QCOMPARE(w->senderList()->count(), 3);
+    }
 }
 
-QTEST_GUILESS_MAIN(TestHistory)
+void TestHistory::window_sendersTheirRunsAndAsFoundErrors()
+{
+    CalibrationRecord outside = sampleRun("42", "VX4-2026-000001", 0);
+    outside.points[4].asFound -= 5;
+    CalibrationRecord cancelled
+        = sampleRun("42", "VX4-2026-000003", 2, Outcome::Cancelled, "Cancelled by the technician");
+    cancelled.calibrated = QDateTime(); // it ended before the date was sent: its start counts
+    for (int i = 2; i < CalibrationRecord::PointCount; ++i)
+        cancelled.points[size_t(i)].asFoundCapture = Capture::None;
+    CalibrationRecord aborted
+        = sampleRun("42", "VX4-2026-000004", 3, Outcome::Aborted, "The sender stopped answering");
+    for (CalibrationPoint &p : aborted.points)
+        p.asFoundCapture = Capture::None;
+    const CalibrationRecord other = sampleRun("77", "VX4-2026-000002", 1);
+    HistoryWindow w(seeded({ outside, other, aborted, cancelled }));
+
+    QCOMPARE(w.databaseState()->isVisibleTo(&w), false);
+    QCOMPARE(w.senderList()->count(), 2);
+    QCOMPARE(w.senderList()->item(0)->text(), "42 (3 runs)");
+    QCOMPARE(w.senderList()->item(1)->text(), "77 (1 run)");
+    QCOMPARE(column(w.runTable(), 1), certificates({ aborted, cancelled, outside }));
+    QCOMPARE(column(w.runTable(), 2),
+             QStringList({ "Aborted: The sender stopped answering",
+                           "Cancelled: Cancelled by the technician", "Finished" }));
+    QCOMPARE(column(w.runTable(), 3), QStringList(3, "Åse Ødegård"));
+    QCOMPARE(column(w.runTable(), 4),
+             QStringList({ "not captured", "within ±7.5 PSI, largest error +1.50 PSI",
+                           "outside ±7.5 PSI, largest error -8.00 PSI" }));
+    // Oldest first; a point counts only where it was captured.
+    const qint64 first = outside.calibrated.toMSecsSinceEpoch();
+    const qint64 second = cancelled.started.toMSecsSinceEpoch();
+    QCOMPARE(seriesTexts(w.errorChart()),
+             QStringList({ QString("0 PSI: %1/1.5 %2/1.5").arg(first).arg(second),
+                           QString("750 PSI: %1/0.375 %2/0.375").arg(first).arg(second),
+                           QString("1500 PSI: %1/-0.75").arg(first),
+                           QString("2250 PSI: %1/-1.875").arg(first),
+                           QString("3000 PSI: %1/-8").arg(first) }));
+
+    w.senderList()->setCurrentRow(1);
+    QCOMPARE(column(w.runTable(), 1), QStringList { "VX4-2026-000002" });
+    QCOMPARE(seriesTexts(w.errorChart()).constFirst(),
+             QString("0 PSI: %1/1.5").arg(other.calibrated.toMSecsSinceEpoch()));
+}
+
+void TestHistory::window_driftSinceTheLastFinishedRun_data()
+{
+    QTest::addColumn<int>("oldest");
+    QTest::addColumn<int>("middle");
+    QTest::addColumn<int>("newest");
+    QTest::addColumn<int>("asFoundCaptured"); ///< of the newest run, from the first point on
+    QTest::addColumn<QString>("since");
+    QTest::addColumn<QStringList>("drift");
+    const int F = int(Outcome::Finished), C = int(Outcome::Cancelled), A = int(Outcome::Aborted);
+    // Newest as-found errors 1.75 - 1.125 i; as-left errors 0.5 - 0.125 i, the oldest's 1 more.
+    QTest::newRow("the run before finished")
+        << F << F << F << 5 << "since VX4-2026-000002"
+        << QStringList { "+1.25", "+0.25", "-0.75", "-1.75", "-2.75" };
+    QTest::newRow("the run before cancelled: the one before that")
+        << F << C << F << 5 << "since VX4-2026-000001"
+        << QStringList { "+0.25", "-0.75", "-1.75", "-2.75", "-3.75" };
+    QTest::newRow("this run cancelled after two as-found points")
+        << F << A << C << 2 << "since VX4-2026-000001"
+        << QStringList { "+0.25", "-0.75", "—", "—", "—" };
+    QTest::newRow("no earlier finished run")
+        << C << A << F << 5 << "no earlier finished run" << QStringList(5, "—");
+}
+
+void TestHistory::window_driftSinceTheLastFinishedRun()
+{
+    QFETCH(int, oldest);
+    QFETCH(int, middle);
+    QFETCH(int, newest);
+    QFETCH(int, asFoundCaptured);
+    QFETCH(QString, since);
+    QFETCH(QStringList, drift);
+    CalibrationRecord first = sampleRun("42", "VX4-2026-000001", 0, Outcome(oldest));
+    for (CalibrationPoint &p : first.points)
+        p.asLeft += 1;
+    CalibrationRecord last = sampleRun("42", "VX4-2026-000003", 2, Outcome(newest));
+    for (int i = 0; i < CalibrationRecord::PointCount; ++i) {
+        last.points[size_t(i)].asFound += 0.25;
+        if (i >= asFoundCaptured)
+            last.points[size_t(i)].asFoundCapture = Capture::None;
+    }
+    HistoryWindow w(
+        seeded({ last, first, sampleRun("42", "VX4-2026-000002", 1, Outcome(middle)) }));
+    QCOMPARE(w.runTable()->currentRow(), 0);
+    QVERIFY2(w.driftHeading()->text().contains(since), qPrintable(w.driftHeading()->text()));
+    QCOMPARE(column(w.driftTable(), 3), drift);
+}
+
+void TestHistory::window_certificateWrittenAgain_data()
+{
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("storedHash"); ///< "issued": the hash of the certificate's bytes
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("as issued") << int(Outcome::Finished) << "issued"
+                               << "out"
+                               << "It matches the issued certificate";
+    QTest::newRow("stored hash tampered with")
+        << int(Outcome::Finished) << QString(64, 'f') << "out"
+        << "It does not match the issued certificate: SHA-256 [0-9a-f]{64}, issued f{64}\\. "
+           ".*fonts";
+    QTest::newRow("folder missing") << int(Outcome::Finished) << "issued"
+                                    << "missing/deeper"
+                                    << "^The certificate could not be written to";
+    QTest::newRow("cancelled run") << int(Outcome::Cancelled) << "issued"
+                                   << ""
+                                   << "^Only a finished run has a certificate";
+    QTest::newRow("no hash stored") << int(Outcome::Finished) << ""
+                                    << ""
+                                    << "^No issued certificate's SHA-256 is stored";
+}
+
+void TestHistory::window_certificateWrittenAgain()
+{
+    QFETCH(int, outcome);
+    QFETCH(QString, storedHash);
+    QFETCH(QString, folder);
+    QFETCH(QString, message);
+    CalibrationRecord run = sampleRun("42", "VX4-2026-000007", 0, Outcome(outcome));
+    // The PDF carries its creation time to the second: both writings fall in the same one.
+    QVERIFY(QTest::qWaitFor([] { return QTime::currentTime().msec() < 100; }, 2000));
+    run.pdfSha256
+        = storedHash == "issued" ? Certificate::sha256(Certificate::pdf(run)) : storedHash;
+    HistoryWindow w(seeded({ run }));
+    const QString path = m_work.filePath(folder + QString("/%1.pdf").arg(m_count));
+    QDir().mkpath(m_work.filePath("out"));
+    QStringList asked;
+    w.setFileChooser([&](QWidget *, const QString &, const QString &suggested) {
+        asked << QFileInfo(suggested).fileName();
+        return path;
+    });
+    QCOMPARE(w.writeCertificateButton()->isEnabled(), !folder.isEmpty());
+    if (w.writeCertificateButton()->isEnabled()) {
+        w.writeCertificateButton()->click();
+        QCOMPARE(asked, QStringList { "42 2026-03-04 10-15-00.pdf" });
+    }
+    QVERIFY2(QRegularExpression(message).match(w.certificateCheck()->text()).hasMatch(),
+             qPrintable(w.certificateCheck()->text()));
+    if (folder == "out")
+        QVERIFY(runProgram({ "pdftotext", path, "-" }).out.contains("VX4-2026-000007"));
+}
+
+QTEST_MAIN(TestHistory)
 #include "tst_history.moc"
