@@ -22,6 +22,7 @@ run $bin/bench_idle 20
 run $bin/bench_streaming_memory
 run $bin/bench_certificate 10
 run $bin/bench_vx4ctl 15
+run $bin/bench_history 15
 
 echo
 echo "| figure | goal | result |"
@@ -38,4 +39,7 @@ pick "-> certificate" 's/.*median +([0-9.]+) ms.*/| last verification answer to 
 pick "-> PDF written" 's/.*median +([0-9.]+) ms.*/| last verification answer to the written PDF | < 1 s | \1 ms |/'
 pick "vx4ctl status" 's/.*median ([0-9.]+ ms).*/| vx4ctl status, start to exit, 9600 baud | < 300 ms | \1 |/'
 pick "four senders at once" 's/.*ratio ([0-9.]+).*/| vx4ctl flash to four senders at once over one, 9600 baud | <= 1.1 | \1 |/'
+pick "first open in the process" 's/.*: ([0-9.]+ ms).*/| History window with 10,000 stored runs, menu to painted, first open | < 300 ms | \1 |/'
+pick "menu to painted, later opens" 's/.*median +([0-9.]+) ms.*/| History window with 10,000 stored runs, menu to painted, later opens | < 300 ms | \1 ms |/'
+pick "history opened for it" 's/.*median +([0-9.]+) ms.*max +([0-9.]+) ms.*/| a run stored into 10,000 (SQLite), median and slowest | < 50 ms | \1 ms, \2 ms |/'
 echo "memory over an hour of streaming (see above): flat with the debug window closed; with it open it grows with the window's own text"
