@@ -73,7 +73,12 @@ HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
     stateLabel->setWordWrap(true);
     stateLabel->hide();
 
-    senders = new QListWidget(this);
+    auto *senderColumn = new QWidget(this);
+    auto *senderLayout = new QVBoxLayout(senderColumn);
+    senderLayout->setContentsMargins(0, 0, 0, 0);
+    senderLayout->addWidget(new QLabel(tr("Senders by serial number:"), senderColumn));
+    senders = new QListWidget(senderColumn);
+    senderLayout->addWidget(senders, 1);
     runs = table({ tr("Date"), tr("Certificate"), tr("Outcome"), tr("Technician"), tr("As found") },
                  this);
     chart = new QChart;
@@ -87,6 +92,10 @@ HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
                     tr("Previous as-left error (PSI)"), tr("Drift (PSI)") },
                   this);
     drift->setRowCount(CalibrationRecord::PointCount);
+    drift->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    drift->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    drift->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    drift->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     writeButton = new QPushButton(tr("Write Certificate Again…"), this);
     writeButton->setEnabled(false);
     checkLabel = new QLabel(this);
@@ -99,13 +108,13 @@ HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
     rightLayout->addWidget(runs, 2);
     rightLayout->addWidget(chartView, 3);
     rightLayout->addWidget(driftLabel);
-    rightLayout->addWidget(drift, 2);
+    rightLayout->addWidget(drift);
     auto *certificateRow = new QHBoxLayout;
     certificateRow->addWidget(writeButton);
     certificateRow->addWidget(checkLabel, 1);
     rightLayout->addLayout(certificateRow);
     auto *splitter = new QSplitter(this);
-    splitter->addWidget(senders);
+    splitter->addWidget(senderColumn);
     splitter->addWidget(right);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({ 180, 900 });
@@ -216,7 +225,7 @@ void HistoryWindow::showChart()
     time->setFormat(QStringLiteral("yyyy-MM-dd"));
     time->setTitleText(tr("Calibration date"));
     auto *error = new QValueAxis;
-    error->setTitleText(tr("As-found error (PSI)"));
+    error->setTitleText(tr("PSI"));
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(error, Qt::AlignLeft);
     const auto points = CalibrationTrend::asFoundErrors(senderRuns);
@@ -243,6 +252,7 @@ void HistoryWindow::showChart()
     time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
     const double margin = std::max(MinErrorRangePsi, high - low) * 0.1;
     error->setRange(low - margin, high + margin);
+    error->applyNiceNumbers();
 }
 
 void HistoryWindow::onRunChosen(int row)
