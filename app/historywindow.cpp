@@ -134,6 +134,9 @@ HistoryWindow::~HistoryWindow() = default;
 void HistoryWindow::reload()
 {
     const QSignalBlocker quiet(senders);
+    // Read again, the window stays with the sender it showed.
+    const QVariant shown
+        = senders->currentItem() ? senders->currentItem()->data(Qt::UserRole) : QVariant();
     senders->clear();
     QString error;
     const HistoryLocation &where = history->location();
@@ -146,7 +149,7 @@ void HistoryWindow::reload()
         LOG << "The history cannot be read:" << error;
         notes << tr("The calibration history cannot be read: %1").arg(error);
     } else if (list->isEmpty()) {
-        notes << tr("No calibration run is stored in %1 yet.").arg(history->location().describe());
+        notes << tr("No calibration run is stored in %1 yet.").arg(where.describe());
     }
     const int pending = history->pendingCount();
     if (pending > 0)
@@ -162,8 +165,11 @@ void HistoryWindow::reload()
                                          senders);
         item->setData(Qt::UserRole, s.serial);
     }
-    senders->setCurrentRow(senders->count() > 0 ? 0 : -1);
-    onSenderChosen(senders->currentRow());
+    int row = senders->count() > 0 ? 0 : -1;
+    for (int i = 0; i < senders->count(); ++i)
+        row = senders->item(i)->data(Qt::UserRole) == shown ? i : row;
+    senders->setCurrentRow(row);
+    onSenderChosen(row);
 }
 
 void HistoryWindow::onSenderChosen(int row)
