@@ -223,8 +223,10 @@ void HistoryWindow::onSenderChosen(int row)
 void HistoryWindow::showChart()
 {
     chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
-        chart->removeAxis(axis);
+    for (QAbstractAxis *axis : chart->axes()) {
+        chart->removeAxis(axis); // hands the axis back to us
+        delete axis;
+    }
     if (senderRuns.isEmpty())
         return;
     auto *time = new QDateTimeAxis;
