@@ -1,0 +1,111 @@
+// Takes the README's pictures from the real main window: a simulated sender on a pseudo-terminal is
+// opened, calibrated through the wizard to its summary page, and the Calibration History window is
+// opened from the View menu over a history that already holds this sender's earlier runs.
+// scripts/screenshots.sh runs it under Xvfb with a throw-away home, settings and data folder.
+#include "calibrationhistory.h"
+#include "calibrationshared.h"
+#include "senderwindow.h"
+#include "wizarddriver.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QSettings>
+
+namespace {
+
+bool save(QWidget *widget, const QString &path)
+{
+    QTest::qWait(500); // let the last repaint reach the X server
+    const QPixmap shot = widget->screen()->grabWindow(widget->winId());
+    const bool saved = !shot.isNull() && shot.save(path);
+    qInfo().noquote() << (saved ? "wrote" : "could not write") << path;
+    return saved;
+}
+
+/// Four earlier yearly runs of `serial` whose as-found errors grow as the sensor drifts.
+void seedHistory(const QString &serial)
+{
+    CalibrationHistory history;
+    for (int year = 2022; year <= 2025; ++year) {
+        const int age = year - 2021;
+        CalibrationRecord r;
+        r.certificateNumber = QStringLiteral("VX4-%1-%2").arg(year).arg(age, 6, 10, QChar('0'));
+        r.senderSerial = serial;
+        r.firmware = QStringLiteral("1.1");
+        r.calibrated = QDateTime(QDate(year, 3, 10 + age), QTime(9, 30));
+        r.started = r.calibrated.addSecs(-600);
+        r.finished = r.calibrated.addSecs(900);
+        r.technician = QStringLiteral("Ann Smith");
+        r.referenceCalibrator = QStringLiteral("Fluke 700G");
+        r.referenceDueDate = QDate(year + 1, 1, 31);
+        r.nextCalibrationDate = r.calibrated.date().addYears(1);
+        for (int i = 0; i < CalibrationRecord::PointCount; ++i) {
+            CalibrationPoint &p = r.points[size_t(i)];
+            p.setPoint = p.asFoundReference = p.asLeftReference = CalPages::SetPointsPsi[size_t(i)];
+            p.asFound = p.setPoint + age * (1 + i) - 2;
+            p.asLeft = p.setPoint + (i % 2 ? 1 : -1);
+            p.asFoundCapture = p.asLeftCapture = Capture::Stable;
+        }
+        const auto stored = history.store(r);
+        if (!stored.error.isEmpty())
+            qFatal("%s", qPrintable(stored.error));
+    }
+}
+
+/// Walks the wizard the calibrate button opened to its summary page, pictures it and finishes.
+void calibrate(SenderWindow &w, const QString &folder, bool *done)
+{
+    auto *wizard = qobject_cast<CalibrationWizard *>(QApplication::activeModalWidget());
+    if (!wizard)
+        qFatal("the calibration wizard did not open");
+    wizard->resize(900, 760);
+    WizardDriver driver { w.sender, w.engine(), *wizard };
+    driver.fillIntro();
+    const std::array<double, CalPages::SetPointCount> asFound { 3, -2, 7, 13, 6 };
+    const std::array<double, CalPages::SetPointCount> asLeft { 0, 1, -1, 1, 2 };
+    bool ok = driver.click(QWizard::NextButton);
+    for (int i = 0; ok && i < CalPages::SetPointCount; ++i)
+        ok = driver.capture(CalPages::SetPointsPsi[size_t(i)] + asFound[size_t(i)]);
+    ok = ok && driver.runPass(true);
+    for (int i = 0; ok && i < CalPages::SetPointCount; ++i)
+        ok = driver.capture(CalPages::SetPointsPsi[size_t(i)] + asLeft[size_t(i)]);
+    if (!ok || wizard->currentId() != CalPages::Summary)
+        qFatal("the calibration stopped on page %d", wizard->currentId());
+    *done = save(wizard, folder + QStringLiteral("/calibration-summary.png"))
+        && driver.click(QWizard::FinishButton);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.setValue(QStringLiteral("calsetup/settleSeconds"), 1);
+
+    SenderWindow w;
+    w.window->show();
+    if (!w.openAndConnect())
+        qFatal("the simulated sender did not connect");
+    seedHistory(w.engine()->serialNumberString());
+
+    bool calibrated = false;
+    QTimer::singleShot(0, &app, [&] { calibrate(w, folder, &calibrated); });
+    w.ui()->calButton->click();
+    if (!calibrated)
+        return 1;
+
+    w.ui()->actionCalibrationHistory->trigger();
+    QWidget *history = nullptr;
+    QTest::qWaitFor([&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("historyWindow") && top->isVisible())
+                history = top;
+        return history != nullptr;
+    });
+    if (!history)
+        qFatal("the history window did not open");
+    history->resize(1000, 760);
+    return save(history, folder + QStringLiteral("/calibration-history.png")) ? 0 : 1;
+}
