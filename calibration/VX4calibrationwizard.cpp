@@ -2,15 +2,18 @@
 
 #include "VX4interface.h"
 #include "asfoundpage.h"
+#include "calibrationhistory.h"
 #include "calibrationpage.h"
 #include "calibrationresources.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "intropage.h"
+#include "settingskeys.h"
 #include "verificationpage.h"
 #include "vx4log.h"
 
 #include <QMessageBox>
+#include <QSettings>
 
 #include <iterator>
 
@@ -18,6 +21,8 @@
 
 QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
+QMap<int, double> gReferencePressures;
+QMap<int, Capture> gCaptureKinds;
 QDateTime gCalibrationDateTime;
 std::array<double, CalPages::SetPointCount> gVerificationVoltages {};
 
@@ -108,6 +113,13 @@ PageKind kindOf(int id)
 }
 } // namespace
 
+QVariant calibrationSetting(const char *key, const QVariant &fallback)
+{
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(SettingsStore::CalSetupGroup::Name);
+    return settings.value(QLatin1String(key), fallback);
+}
+
 void updateCalibrationInfo()
 {
     if (!gPressureSender)
@@ -125,7 +137,10 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
 {
     registerCalibrationImages();
     gCapturedPressures.clear();
+    gReferencePressures.clear();
+    gCaptureKinds.clear();
     gPressureSender = sender;
+    started = QDateTime::currentDateTime();
     if (!sender) {
         LOG << "Pressure sender invalid!";
         return;
@@ -259,6 +274,56 @@ void CalibrationWizard::onVX4DisconnectedSignal()
     done(SenderLost);
 }
 
+int CalibrationWizard::exec()
+{
+    const int result = QWizard::exec();
+    // Told after the wizard has closed, outside the engine's signal that may have closed it.
+    if (!storeProblem.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, tr("Calibration History"),
+                        tr("The calibration could not be stored in the calibration history."),
+                        QMessageBox::Ok, parentWidget());
+        box.setInformativeText(storeProblem);
+        box.exec();
+    }
+    return result;
+}
+
+void CalibrationWizard::storeRun(int result, int page)
+{
+    if (stored || !calSumPage || page <= CalPages::Intro)
+        return; // a run left on the intro page has measured nothing and touched nothing
+    stored = true;
+    CalibrationRecord &r = calSumPage->record();
+    // Finish keeps the record whose PDF was just written and hashed.
+    if (result != QDialog::Accepted)
+        calSumPage->updateRecord();
+    r.started = started;
+    r.finished = QDateTime::currentDateTime();
+    if (result == QDialog::Accepted) {
+        r.outcome = CalibrationRecord::Outcome::Finished;
+    } else if (result == SenderLost) {
+        r.outcome = CalibrationRecord::Outcome::Aborted;
+        r.reason = tr("The sender stopped answering on page %1").arg(page);
+    } else {
+        r.outcome = CalibrationRecord::Outcome::Cancelled;
+        r.reason = tr("Cancelled by the technician on page %1").arg(page);
+    }
+    CalibrationHistory history;
+    if (r.certificateNumber.isEmpty())
+        r.certificateNumber = history.nextCertificateNumber();
+    const CalibrationHistory::StoreResult outcome = history.store(r);
+    if (outcome.error.isEmpty()) {
+        LOG << "Run stored as" << r.certificateNumber;
+        return;
+    }
+    LOG << "Run not stored:" << outcome.error;
+    storeProblem = outcome.pending
+        ? tr("%1\n\nThe run is kept and will be stored when the history can be written again; "
+             "the certificate and the voltages file are not affected.")
+              .arg(outcome.error)
+        : outcome.error;
+}
+
 void CalibrationWizard::onVX4ResponseRdy(const VX4Message &)
 {
 }
@@ -273,13 +338,18 @@ void CalibrationWizard::done(int result)
 {
     if (!isVisible())
         return; // ended already, e.g. by the sender's loss while Finish asked where to write
+    const int page = currentId();
     if (result == QDialog::Accepted) {
         QWizard::done(result);
+        // Still open when Finish could not write the certificate.
+        if (!isVisible())
+            storeRun(result, page);
         return;
     }
     // QWizard would run the current page's validatePage() here, and so save a calibration, a
     // voltage row or the intro's settings that the technician walked away from.
     QDialog::done(result);
+    storeRun(result, page);
 }
 
 void CalibrationWizard::closeOpenDialogs()
