@@ -1,8 +1,13 @@
 // The application shell against the simulated sender over a pseudo-terminal: the log path and
 // the debug window's file, the main window's values, loss and close, port opening and settings, the
-// service actions and their ranges, the calibration hand-off and the firmware update's whole flow.
+// service actions and their ranges, the calibration run and its history, the firmware update.
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
+#include "abstractcalpage.h"
+#include "calibrationhistory.h"
+#include "calibrationshared.h"
+#include "calsumpage.h"
+#include "certificate.h"
 #include "debugdialog.h"
 #include "firmwarepackage.h"
 #include "modalanswer.h"
@@ -24,7 +29,7 @@ class TestApp : public QObject
 
 private slots:
     void initTestCase() { QLogger::install(); }
-    void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
+    void init() { WizardDriver::startClean(); }
     void loggedLine_isStampedAndPassedOnUnchanged_data();
     void loggedLine_isStampedAndPassedOnUnchanged();
     void debugOutputSave_writesTheLinesOrExplainsTheFailure_data();
@@ -34,13 +39,13 @@ private slots:
     void portOpen_takesTheChosenSettingsOrShowsWhyNot();
     void zeroPressure_onlyWithinThirtyPsi_data();
     void zeroPressure_onlyWithinThirtyPsi();
-    void calibrationCancelledOnACalibrationPage_stillNoticesALostSender();
+    void calibrationRun_isStored_andTheSenderWatchedAgain_data();
+    void calibrationRun_isStored_andTheSenderWatchedAgain();
     void firmwarePackageRefusedOrDeclined_sendsNothing_data();
     void firmwarePackageRefusedOrDeclined_sendsNothing();
     void vx4packFirmware_isWrittenAroundTheSendersOtherWords();
     void failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses();
     void lostPort_releasesOpenAndReplugOpensAgain();
-    void downloadProgress_shownOnlyAfterTheEngineIsDone();
 
 private:
     QTemporaryDir work;
@@ -258,24 +263,96 @@ void TestApp::zeroPressure_onlyWithinThirtyPsi()
     QVERIFY(w.waitForReading(zeroing ? 0 : psi));
 }
 
-void TestApp::calibrationCancelledOnACalibrationPage_stillNoticesALostSender()
+void TestApp::calibrationRun_isStored_andTheSenderWatchedAgain_data()
 {
+    QTest::addColumn<bool>("finish"); // else cancelled on the first calibration page
+    QTest::addColumn<bool>("historyDown"); // a folder where the SQLite file belongs, until after
+    QTest::newRow("cancelled on a calibration page") << false << false;
+    QTest::newRow("finished") << true << false;
+    QTest::newRow("finished while the history is down") << true << true;
+}
+
+// A whole run as the technician makes it: the requests in order, the readings true, one stored run
+// whose certificate is the file's, and the sender back under the window's watch.
+void TestApp::calibrationRun_isStored_andTheSenderWatchedAgain()
+{
+    QFETCH(bool, finish);
+    QFETCH(bool, historyDown);
+    WorkingDir work;
+    const QString database = HistoryLocation::fromSettings().sqliteFile;
+    QVERIFY(!historyDown || QDir().mkpath(database));
     SenderWindow w;
+    w.sender.setCalibrationError(12, 1.02);
     QVERIFY(w.openAndConnect());
-    bool onCalibrationPage = false;
+    w.sender.clearRequests();
+    bool ran = false;
+    QString told, number;
     ModalAnswer::expect([&](QWidget *modal) {
         auto *wizard = qobject_cast<CalibrationWizard *>(modal);
         WizardDriver driver { w.sender, w.engine(), *wizard };
         driver.fillIntro();
-        onCalibrationPage = driver.click(QWizard::NextButton) && driver.runPass(false)
+        wizard->setField("lastName", QString());
+        ran = !driver.click(QWizard::NextButton);
+        wizard->setField("lastName", "Jones");
+        ran = ran && driver.click(QWizard::NextButton) && driver.runPass(false)
             && QTest::qWaitFor([&] { return w.sender.mode() == CalibrationMode; });
-        wizard->reject();
+        if (!finish)
+            return wizard->reject();
+        if (historyDown)
+            ModalAnswer::pressButton(QMessageBox::Ok, nullptr, &told);
+        wizard->capturePage(12)->referenceBox()->setValue(752.5); // the calibrator's own reading
+        ran = ran && driver.runPass(true) && driver.runPass(false, 3);
+        // The number is drawn once per run, however often the summary is entered.
+        number = wizard->summaryPage()->record().certificateNumber;
+        ran = ran && driver.click(QWizard::BackButton) && driver.click(QWizard::NextButton)
+            && wizard->summaryPage()->record().certificateNumber == number
+            && driver.click(QWizard::FinishButton);
     });
     w.ui()->calButton->click();
-    QVERIFY(onCalibrationPage);
+    QVERIFY(ran);
+    QCOMPARE(told.contains("waits in"), historyDown);
+    QCOMPARE(QSettings(SettingsStore::Organisation, SettingsStore::Application)
+                 .value("calsetup/lastname")
+                 .toString(),
+             "Jones");
+    QVERIFY(!historyDown || QDir(database).removeRecursively());
+    CalibrationHistory history; // back: the waiting run is stored, once
+    QString error;
+    QCOMPARE(history.flushPending(&error), historyDown ? 1 : 0);
+    const auto runs = history.runs(QString(), &error);
+    QVERIFY2(runs && runs->size() == 1, qPrintable(error));
+    const CalibrationRecord &run = runs->first();
+    QCOMPARE(run.reason, finish ? QString() : "Cancelled by the technician on page 6");
+    const QStringList pdfs = QDir("calibration sheets").entryList({ "*.pdf" });
+    QFile pdf("calibration sheets/" + pdfs.value(0));
+    QCOMPARE(pdfs.size() == 1 && pdf.open(QIODevice::ReadOnly), finish);
+    QCOMPARE(run.pdfSha256, finish ? Certificate::sha256(pdf.readAll()) : QString());
+    if (finish) {
+        const QDateTime when = run.calibrated;
+        const QString saved
+            = QString::asprintf("0e%04x%02x%02x%02x%02x", when.date().year(), when.date().month(),
+                                when.date().day(), when.time().hour(), when.time().minute());
+        // MODE SWITCH 0c, CAPTURE PRESSURE 0d (index, PSI), SAVE and GET CAL DATA, A/D COUNTS 16.
+        QTRY_COMPARE(
+            wireOf(w.sender),
+            (QStringList { "0c01", "0d000000", "0d0102ee", "0d0205dc", "0d0308ca", "0d040bb8",
+                           saved, "0f", "0c00", "16", "16", "16", "16", "16", "0c00" }));
+        QCOMPARE(w.engine()->calDateTime().toString("yyyyMMddhhmm"), when.toString("yyyyMMddhhmm"));
+        // As found the sender read 12 PSI at 0 PSI; now it reads true.
+        QList<double> errors { run.points[0].asFoundError() };
+        for (const CalibrationPoint &p : run.points)
+            errors << p.asLeftError();
+        QCOMPARE(errors, (QList<double> { 12, 3, 0.5, 3, 3, 3 }));
+        QVERIFY(run.certificateNumber == number && number.endsWith("-000001"));
+        // Each page's own voltage: the A/D counts of its pressure, at 3 V full scale.
+        QVERIFY(std::is_sorted(gVerificationVoltages.begin(), gVerificationVoltages.end()));
+        QVERIFY(qAbs(gVerificationVoltages[4] - w.sender.adCounts() * 3.0 / 32767) < 1e-6);
+        QFile csv("calVoltages.csv");
+        QVERIFY(csv.open(QIODevice::ReadOnly) && csv.readAll().count("OVX4-1234, 1.0, ") == 1);
+    }
     QTRY_COMPARE(w.sender.mode(), PressureSendingMode);
     w.sender.setAppliedPressure(-7); // the main display follows the sender again
-    QVERIFY(w.waitForReading(-7));
+    QVERIFY(w.waitForReading(w.sender.reading()));
     w.sender.setSilent(true);
     QVERIFY(w.waitForStatus("Disconnected"));
     QCOMPARE(w.statusText(), "Disconnected");
@@ -325,6 +402,15 @@ void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
              0);
     w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
     w.sender.failNextWrites(3); // a row may fail three times
+    // What the dialog shows at the moment the engine reports: the report is still on its way.
+    QStringList seen;
+    connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
+            seen.append(QStringLiteral("%1 shows %2")
+                            .arg(row)
+                            .arg(w.window->firmwareProgressDialog()->value()));
+        });
+    });
     QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
     QString confirmation;
     ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
@@ -339,6 +425,7 @@ void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
     for (int k = 0; k < words.size(); ++k) // low byte first
         QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
     QCOMPARE(w.sender.programWord(0x100), 0x55AA);
+    QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
     QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
 }
 
@@ -381,26 +468,6 @@ void TestApp::lostPort_releasesOpenAndReplugOpensAgain()
     w.ui()->serButton->click();
     QVERIFY(w.waitForStatus("Connected"));
     QVERIFY(!replugged.requests().isEmpty());
-}
-
-void TestApp::downloadProgress_shownOnlyAfterTheEngineIsDone()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    // What the dialog shows at the moment the engine reports: the report is still on its way.
-    QStringList seen;
-    connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
-        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
-            seen.append(QStringLiteral("%1 shows %2")
-                            .arg(row)
-                            .arg(w.window->firmwareProgressDialog()->value()));
-        });
-    });
-    QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
-    ModalAnswer::pressButton(QMessageBox::Ok);
-    updateFirmware(w, write(work, package(TwoRows)));
-    QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
-    QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
 }
 
 QTEST_MAIN(TestApp)
