@@ -34,6 +34,7 @@ private slots:
     void loggedLine_isStampedAndPassedOnUnchanged();
     void debugOutputSave_writesTheLinesOrExplainsTheFailure_data();
     void debugOutputSave_writesTheLinesOrExplainsTheFailure();
+    void sender_showsItsValues_isLostAndRegained_andClosed_data();
     void sender_showsItsValues_isLostAndRegained_andClosed();
     void portOpen_takesTheChosenSettingsOrShowsWhyNot_data();
     void portOpen_takesTheChosenSettingsOrShowsWhyNot();
@@ -43,8 +44,8 @@ private slots:
     void calibrationRun_isStored_andTheSenderWatchedAgain();
     void firmwarePackageRefusedOrDeclined_sendsNothing_data();
     void firmwarePackageRefusedOrDeclined_sendsNothing();
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords();
-    void failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses();
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning_data();
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning();
     void lostPort_releasesOpenAndReplugOpensAgain();
 
 private:
@@ -159,19 +160,33 @@ void TestApp::debugOutputSave_writesTheLinesOrExplainsTheFailure()
                              : text.startsWith("The debug output could not be saved to "));
 }
 
+void TestApp::sender_showsItsValues_isLostAndRegained_andClosed_data()
+{
+    QTest::addColumn<int>("minor"); // of firmware 0.x
+    QTest::addColumn<QString>("offset");
+    QTest::newRow("0.6, no A/D offset: no zeroing") << 6 << "N/A";
+    QTest::newRow("0.7, the first with an A/D offset") << 7 << "-100";
+}
+
 void TestApp::sender_showsItsValues_isLostAndRegained_andClosed()
 {
+    QFETCH(int, minor);
+    QFETCH(QString, offset);
     SenderWindow w({ "-ShowSetSerial" });
     MainWindowForm *ui = w.ui();
     w.sender.setSerialNumber(42);
-    w.sender.setFirmwareVersion(0, 7); // the first version with an A/D offset
+    w.sender.setFirmwareVersion(0, quint8(minor));
     w.sender.setCalDateTime(QDateTime(QDate(2014, 3, 5), QTime(15, 7)));
     w.sender.setAdOffset(-100);
     w.sender.setAppliedPressure(1500);
     QVERIFY(w.openAndConnect() && w.waitForReading(1500));
-    const QString shown = "OVX4-0042|0.7|2014-03-05 03:07 PM|-100|Pressure Sending Application|"
-                          "Pressure Sending Mode|Okay|Connected";
-    QCOMPARE(deviceTexts(ui), shown);
+    const QString shown = QString("OVX4-0042|0.%1|2014-03-05 03:07 PM|%2|Pressure Sending "
+                                  "Application|Pressure Sending Mode|Okay|Connected")
+                              .arg(minor)
+                              .arg(offset);
+    QTRY_COMPARE(deviceTexts(ui), shown);
+    QCOMPARE(ui->zeroPressureButton->isEnabled(), minor >= 7);
+    QCOMPARE(ui->pressureOffsetValue->isEnabled(), minor >= 7);
     w.sender.setAppliedPressure(-12.4);
     QVERIFY(w.waitForReading(-12));
 
@@ -391,8 +406,16 @@ void TestApp::firmwarePackageRefusedOrDeclined_sendsNothing()
     QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
 }
 
-void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
+void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning_data()
 {
+    QTest::addColumn<int>("failures"); // writes the sender refuses in a row
+    QTest::newRow("three per row: written") << 3;
+    QTest::newRow("always: warned") << 100;
+}
+
+void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning()
+{
+    QFETCH(int, failures);
     SenderWindow w;
     QVERIFY(w.openAndConnect());
     const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
@@ -401,7 +424,7 @@ void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
                                  write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
              0);
     w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
-    w.sender.failNextWrites(3); // a row may fail three times
+    w.sender.failNextWrites(failures); // a row may fail three times
     // What the dialog shows at the moment the engine reports: the report is still on its way.
     QStringList seen;
     connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
@@ -418,6 +441,17 @@ void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
     QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
     QVERIFY(confirmation.endsWith("\n\nBench image\n"));
     QVERIFY(progress && progress->maximum() == 2);
+    if (failures > 3) {
+        QString warning;
+        ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
+        QVERIFY(progress->isVisible() && progress->labelText() == warning);
+        progress->findChild<QPushButton *>()->click(); // then it only closes
+        QTRY_VERIFY(!w.window->firmwareProgressDialog());
+        QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+        return;
+    }
     QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
     QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
     const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
@@ -427,24 +461,6 @@ void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
     QCOMPARE(w.sender.programWord(0x100), 0x55AA);
     QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
     QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
-}
-
-void TestApp::failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    w.sender.failNextWrites(100);
-    ModalAnswer::pressButton(QMessageBox::Ok);
-    QProgressDialog *progress = updateFirmware(w, write(work, package(TwoRows)));
-    QVERIFY(progress);
-    QString warning;
-    ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
-    QVERIFY(progress->isVisible() && progress->labelText() == warning);
-    progress->findChild<QPushButton *>()->click();
-    QTRY_VERIFY(!w.window->firmwareProgressDialog());
-    QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
 }
 
 void TestApp::lostPort_releasesOpenAndReplugOpensAgain()

@@ -1,5 +1,5 @@
 // The main window's service actions against the simulated sender: nothing sent to a sender lost or
-// replaced while a dialog was open, the serial number's checks, old firmware, the preset port.
+// replaced while a dialog was open, the serial number's checks, the preset port.
 #include "VX4interface.h"
 #include "modalanswer.h"
 #include "senderwindow.h"
@@ -20,8 +20,6 @@ private slots:
     void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
     void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data();
     void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender();
-    void oldFirmware_endsConnectingWithZeroPressureDisabled_data();
-    void oldFirmware_endsConnectingWithZeroPressureDisabled();
     void presetPort_isChosenButNotRemembered();
 };
 
@@ -106,27 +104,6 @@ void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
         QVERIFY(QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
                 && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
     QCOMPARE(w.statusText().contains("not sent"), change != Kept);
-}
-
-void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled_data()
-{
-    QTest::addColumn<int>("minor"); // of firmware 0.x
-    QTest::addColumn<QString>("offset");
-    QTest::newRow("0.6, no A/D offset") << 6 << "N/A";
-    QTest::newRow("0.7") << 7 << "-100";
-}
-
-void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled()
-{
-    QFETCH(int, minor);
-    QFETCH(QString, offset);
-    SenderWindow w;
-    w.sender.setFirmwareVersion(0, quint8(minor));
-    w.sender.setAdOffset(-100);
-    QVERIFY(w.openAndConnect());
-    QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), offset);
-    QCOMPARE(w.ui()->zeroPressureButton->isEnabled(), minor >= 7);
-    QCOMPARE(w.ui()->pressureOffsetValue->isEnabled(), minor >= 7);
 }
 
 // As run.sh starts the utility: the simulator's port chosen, the technician's port kept.
