@@ -103,6 +103,7 @@ AbstractCalPage *makeCapturePage(QWidget *wizard, const PageEntry &entry)
     else
         page = new VerificationPage(wizard, entry.setPoint, psi, title);
     page->setPageId(entry.id);
+    page->setObjectName(QStringLiteral("capturePage%1").arg(entry.id));
     return page;
 }
 
@@ -157,6 +158,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
         setPage(entry.id, page);
     }
     setStartId(CalPages::Intro);
+    setObjectName(QStringLiteral("calibrationWizard"));
 
     setWindowTitle(tr("Calibration Wizard"));
     connect(this, &QWizard::currentIdChanged, this, &CalibrationWizard::onCurrentIdChanged);

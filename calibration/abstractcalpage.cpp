@@ -52,9 +52,11 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
     stateLabel = new QLabel(this);
     stateLabel->setObjectName(QStringLiteral("stateLabel"));
     m_captureButton = new QPushButton(tr("&Capture"), this);
+    m_captureButton->setObjectName(QStringLiteral("captureButton"));
     m_captureButton->setDefault(true);
     m_forceButton = new QPushButton(
         panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &now..."), this);
+    m_forceButton->setObjectName(QStringLiteral("forceButton"));
     connect(m_captureButton, &QPushButton::clicked, this, &AbstractCalPage::onCaptureButtonClicked);
     connect(m_forceButton, &QPushButton::clicked, this, &AbstractCalPage::onForceButtonClicked);
 

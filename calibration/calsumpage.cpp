@@ -33,10 +33,13 @@ constexpr int CertificateMinHeight = 600; ///< pixels
 CalSumPage::CalSumPage(QWidget *wizard)
     : QWizardPage(wizard)
 {
+    setObjectName(QStringLiteral("summaryPage"));
     certificateView = new QTextEdit(this);
+    certificateView->setObjectName(QStringLiteral("certificateView"));
     certificateView->setReadOnly(true);
     certificateView->setMinimumSize(CertificateMinWidth, CertificateMinHeight);
     auto *printButton = new QPushButton(tr("&Print"), this);
+    printButton->setObjectName(QStringLiteral("printButton"));
     connect(printButton, &QPushButton::clicked, this, &CalSumPage::onPrint);
 
     auto *buttonRow = new QHBoxLayout;

@@ -38,6 +38,7 @@ IntroPage::IntroPage(QWidget *wizard)
                    "calibration portion.  You may exit the wizard at any time."));
     setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(ResourcePaths::Watermark)));
 
+    setObjectName(QStringLiteral("introPage"));
     auto editWithSetting = [&](const char *key) {
         return new QLineEdit(settings.value(QLatin1String(key), QString()).toString(), this);
     };
@@ -73,6 +74,18 @@ IntroPage::IntroPage(QWidget *wizard)
     toleranceBox->setSuffix(QStringLiteral(" PSI"));
     toleranceBox->setValue(
         settings.value(Keys::TolerancePsi, CalPages::DefaultTolerancePsi).toDouble());
+
+    // Named for scripts that fill the page, e.g. to take a screenshot of the certificate.
+    const QList<std::pair<QWidget *, const char *>> names {
+        { firstNameEdit, "firstNameEdit" },
+        { lastNameEdit, "lastNameEdit" },
+        { companyEdit, "companyEdit" },
+        { calibratorMakeModelEdit, "calibratorMakeModelEdit" },
+        { calibratorSerialNumberEdit, "calibratorSerialNumberEdit" },
+        { calibratorCertNumberEdit, "calibratorCertNumberEdit" },
+    };
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1String(name));
 
     auto *form = new QFormLayout;
     form->addRow(tr("&First Name"), firstNameEdit);

@@ -40,10 +40,10 @@ void WizardDriver::startClean()
 bool WizardDriver::click(QWizard::WizardButton which)
 {
     QAbstractButton *b = wizard.button(which);
-    if (!b->isEnabled() || !b->isVisible())
-        return false;
-    b->click();
-    return true;
+    const bool offered = b->isEnabled() && b->isVisible();
+    if (offered)
+        b->click();
+    return offered;
 }
 
 bool WizardDriver::hearReading(double psi)
@@ -51,11 +51,10 @@ bool WizardDriver::hearReading(double psi)
     QSignalSpy readings(engine, &VX4Interface::vx4PressureMsgRdy);
     sender.setAppliedPressure(psi);
     // The sender's reading may still change while a saved calibration is on its way to it.
-    return QTest::qWaitFor(
-        [&] {
-            return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
-        },
-        5000);
+    const auto heard = [&] {
+        return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
+    };
+    return QTest::qWaitFor(heard, 5000);
 }
 
 bool WizardDriver::capture(double psi, int presses)
