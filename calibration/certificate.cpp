@@ -190,7 +190,8 @@ QByteArray pdf(const CalibrationRecord &record)
     // The writer stamps the moment of writing; the calibration's own moment keeps the bytes the
     // same whenever a run's certificate is written again.
     QByteArray bytes = buffer.data();
-    const QDateTime utc = record.calibrated.toUTC();
+    const QDateTime utc = record.calibrated.isValid() ? record.calibrated.toUTC()
+                                                      : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
     replaceSameLength(bytes, "/CreationDate (D:", ')',
                       utc.toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1() + 'Z');
     // Later writers add a document id drawn at random: one from the certificate number instead.
