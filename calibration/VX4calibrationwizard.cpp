@@ -319,11 +319,12 @@ void CalibrationWizard::storeRun(int result, int page)
         return;
     }
     LOG << "Run not stored:" << outcome.error;
-    storeProblem = outcome.pending
-        ? tr("%1\n\nThe run is kept and will be stored when the history can be written again; "
-             "the certificate and the voltages file are not affected.")
-              .arg(outcome.error)
-        : outcome.error;
+    storeProblem = outcome.error;
+    if (outcome.pending)
+        storeProblem += tr("\n\nThe run is kept and will be stored once the history can be "
+                           "written again.");
+    if (result == QDialog::Accepted)
+        storeProblem += tr("\n\nThe certificate and the voltages file were written as usual.");
 }
 
 void CalibrationWizard::onVX4ResponseRdy(const VX4Message &)
