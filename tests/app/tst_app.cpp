@@ -275,6 +275,9 @@ private slots:
         QFETCH(bool, finish);
         QFETCH(bool, historyDown);
         WorkingDir work;
+        QFile earlier("calVoltages.csv"); // the rows of earlier runs stay
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n")
+                && earlier.flush());
         const QString database = HistoryLocation::fromSettings().sqliteFile;
         QVERIFY(!historyDown || QDir().mkpath(database));
         SenderWindow w;
@@ -342,7 +345,8 @@ private slots:
             QVERIFY(std::is_sorted(gVerificationVoltages.begin(), gVerificationVoltages.end()));
             QVERIFY(qAbs(gVerificationVoltages[4] - w.sender.adCounts() * 3.0 / 32767) < 1e-6);
             QFile csv("calVoltages.csv");
-            QVERIFY(csv.open(QIODevice::ReadOnly) && csv.readAll().count("OVX4-1234, 1.0, ") == 1);
+            QVERIFY(csv.open(QIODevice::ReadOnly) && csv.readLine() == "earlier\n"
+                    && csv.readAll().count("OVX4-1234, 1.0, ") == 1);
         }
         QTRY_COMPARE(w.sender.mode(), PressureSendingMode);
         w.sender.setAppliedPressure(-7); // the main display follows the sender again
