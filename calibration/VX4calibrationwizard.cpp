@@ -2,15 +2,18 @@
 
 #include "VX4interface.h"
 #include "asfoundpage.h"
+#include "calibrationhistory.h"
 #include "calibrationpage.h"
 #include "calibrationresources.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "intropage.h"
+#include "settingskeys.h"
 #include "verificationpage.h"
 #include "vx4log.h"
 
 #include <QMessageBox>
+#include <QSettings>
 
 #include <iterator>
 
@@ -18,6 +21,8 @@
 
 QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
+QMap<int, double> gReferencePressures;
+QMap<int, Capture> gCaptureKinds;
 QDateTime gCalibrationDateTime;
 std::array<double, CalPages::SetPointCount> gVerificationVoltages {};
 
@@ -98,6 +103,7 @@ AbstractCalPage *makeCapturePage(QWidget *wizard, const PageEntry &entry)
     else
         page = new VerificationPage(wizard, entry.setPoint, psi, title);
     page->setPageId(entry.id);
+    page->setObjectName(QStringLiteral("capturePage%1").arg(entry.id));
     return page;
 }
 
@@ -107,6 +113,13 @@ PageKind kindOf(int id)
     return id >= 0 && id < int(std::size(Pages)) ? Pages[id].kind : PageKind::Intro;
 }
 } // namespace
+
+QVariant calibrationSetting(const char *key, const QVariant &fallback)
+{
+    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+    settings.beginGroup(SettingsStore::CalSetupGroup::Name);
+    return settings.value(QLatin1String(key), fallback);
+}
 
 void updateCalibrationInfo()
 {
@@ -125,7 +138,10 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
 {
     registerCalibrationImages();
     gCapturedPressures.clear();
+    gReferencePressures.clear();
+    gCaptureKinds.clear();
     gPressureSender = sender;
+    started = QDateTime::currentDateTime();
     if (!sender) {
         LOG << "Pressure sender invalid!";
         return;
@@ -142,6 +158,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
         setPage(entry.id, page);
     }
     setStartId(CalPages::Intro);
+    setObjectName(QStringLiteral("calibrationWizard"));
 
     setWindowTitle(tr("Calibration Wizard"));
     connect(this, &QWizard::currentIdChanged, this, &CalibrationWizard::onCurrentIdChanged);
@@ -259,6 +276,57 @@ void CalibrationWizard::onVX4DisconnectedSignal()
     done(SenderLost);
 }
 
+int CalibrationWizard::exec()
+{
+    const int result = QWizard::exec();
+    // Told after the wizard has closed, outside the engine's signal that may have closed it.
+    if (!storeProblem.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, tr("Calibration History"),
+                        tr("The calibration could not be stored in the calibration history."),
+                        QMessageBox::Ok, parentWidget());
+        box.setInformativeText(storeProblem);
+        box.exec();
+    }
+    return result;
+}
+
+void CalibrationWizard::storeRun(int result, int page)
+{
+    if (stored || !calSumPage || page <= CalPages::Intro)
+        return; // a run left on the intro page has measured nothing and touched nothing
+    stored = true;
+    CalibrationRecord &r = calSumPage->record();
+    // Finish keeps the record whose PDF was just written and hashed.
+    if (result != QDialog::Accepted)
+        calSumPage->updateRecord();
+    r.started = started;
+    r.finished = QDateTime::currentDateTime();
+    if (result == QDialog::Accepted) {
+        r.outcome = CalibrationRecord::Outcome::Finished;
+    } else if (result == SenderLost) {
+        r.outcome = CalibrationRecord::Outcome::Aborted;
+        r.reason = tr("The sender stopped answering on page %1").arg(page);
+    } else {
+        r.outcome = CalibrationRecord::Outcome::Cancelled;
+        r.reason = tr("Cancelled by the technician on page %1").arg(page);
+    }
+    CalibrationHistory history;
+    if (r.certificateNumber.isEmpty())
+        r.certificateNumber = history.nextCertificateNumber();
+    const CalibrationHistory::StoreResult outcome = history.store(r);
+    if (outcome.error.isEmpty()) {
+        LOG << "Run stored as" << r.certificateNumber;
+        return;
+    }
+    LOG << "Run not stored:" << outcome.error;
+    storeProblem = outcome.error;
+    if (outcome.pending)
+        storeProblem += tr("\n\nThe run is kept and will be stored once the history can be "
+                           "written again.");
+    if (result == QDialog::Accepted)
+        storeProblem += tr("\n\nThe certificate and the voltages file were written as usual.");
+}
+
 void CalibrationWizard::onVX4ResponseRdy(const VX4Message &)
 {
 }
@@ -273,13 +341,18 @@ void CalibrationWizard::done(int result)
 {
     if (!isVisible())
         return; // ended already, e.g. by the sender's loss while Finish asked where to write
+    const int page = currentId();
     if (result == QDialog::Accepted) {
         QWizard::done(result);
+        // Still open when Finish could not write the certificate.
+        if (!isVisible())
+            storeRun(result, page);
         return;
     }
     // QWizard would run the current page's validatePage() here, and so save a calibration, a
     // voltage row or the intro's settings that the technician walked away from.
     QDialog::done(result);
+    storeRun(result, page);
 }
 
 void CalibrationWizard::closeOpenDialogs()

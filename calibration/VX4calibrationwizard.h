@@ -2,6 +2,7 @@
 
 #include "VX4message.h"
 
+#include <QDateTime>
 #include <QWizard>
 
 class AbstractCalPage;
@@ -32,6 +33,8 @@ public:
     /// The capture page of `id` (1 to 15), or nullptr.
     AbstractCalPage *capturePage(int id) const;
     CalSumPage *summaryPage() const { return calSumPage; }
+    /// Runs the wizard; then tells the technician, in one box, if the run could not be stored.
+    int exec() override;
 
 public slots:
     void onCurrentIdChanged(int id);
@@ -44,8 +47,13 @@ public slots:
 private:
     /// Closes every dialog and box a page opened, so none outlives the sender.
     void closeOpenDialogs();
+    /// Stores the run as it ended with `result` on `page` in the calibration history, once.
+    void storeRun(int result, int page);
 
     CalSumPage *calSumPage = nullptr;
     /// The mode this wizard last asked the sender for; unknown before its first switch.
     VX4Mode requestedMode = UnknownMode;
+    QDateTime started;
+    bool stored = false;
+    QString storeProblem; ///< why the run could not be stored, for the box after the wizard
 };

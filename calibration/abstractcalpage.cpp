@@ -3,23 +3,39 @@
 #include "adstatus.h"
 #include "calibrationshared.h"
 #include "resourcepaths.h"
+#include "settingskeys.h"
 #include "vx4log.h"
 
 #include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWizard>
 
+#include <cmath>
+
 #define LOG VX4_LOG("VX4calibrationwizard")
 
+namespace {
+namespace Keys = SettingsStore::CalSetupGroup;
+constexpr int SettleTickMs = 250; ///< how often the settle time shown is brought up to date
+constexpr int ReadingPointSize = 28; ///< the live reading, readable from the test bench
+constexpr double ReferenceLimitPsi = 4000; ///< bound of the reference value typed, +/- PSI
+} // namespace
+
 AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
-                                 const QString &title)
+                                 const QString &title, Panel panel)
     : QWizardPage(parent)
     , setPointIndex(setPointIndex)
     , setPointPsi(setPointPsi)
+    , panel(panel)
+    , gate(calibrationSetting(Keys::StableWindowMs, int(StabilityGate::DefaultWindowMs)).toInt())
 {
     const QPixmap logo(QString::fromLatin1(ResourcePaths::Watermark));
     setPixmap(QWizard::WatermarkPixmap, logo);
@@ -33,23 +49,63 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
             .arg(setPointPsi),
         this);
     statusLabel = new QLabel(this);
+    stateLabel = new QLabel(this);
+    stateLabel->setObjectName(QStringLiteral("stateLabel"));
     m_captureButton = new QPushButton(tr("&Capture"), this);
+    m_captureButton->setObjectName(QStringLiteral("captureButton"));
     m_captureButton->setDefault(true);
+    m_forceButton = new QPushButton(
+        panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &now..."), this);
+    m_forceButton->setObjectName(QStringLiteral("forceButton"));
     connect(m_captureButton, &QPushButton::clicked, this, &AbstractCalPage::onCaptureButtonClicked);
+    connect(m_forceButton, &QPushButton::clicked, this, &AbstractCalPage::onForceButtonClicked);
+
+    auto *form = new QFormLayout;
+    if (panel == Panel::Reading) {
+        readingLabel = new QLabel(this);
+        readingLabel->setObjectName(QStringLiteral("readingLabel"));
+        QFont big = readingLabel->font();
+        big.setPointSize(ReadingPointSize);
+        big.setBold(true);
+        readingLabel->setFont(big);
+        adStatusLabel = new QLabel(this);
+        adStatusLabel->setObjectName(QStringLiteral("adStatusLabel"));
+        m_reference = new QDoubleSpinBox(this);
+        m_reference->setObjectName(QStringLiteral("referenceBox"));
+        m_reference->setRange(-ReferenceLimitPsi, ReferenceLimitPsi);
+        m_reference->setDecimals(1);
+        m_reference->setSuffix(QStringLiteral(" PSI"));
+        m_reference->setValue(setPointPsi);
+        form->addRow(tr("Reading:"), readingLabel);
+        form->addRow(tr("A/D status:"), adStatusLabel);
+        form->addRow(tr("Stability:"), stateLabel);
+        form->addRow(tr("&Reference calibrator reads:"), m_reference);
+    } else {
+        settleMs = qint64(
+            1000
+            * calibrationSetting(Keys::SettleSeconds, CalPages::DefaultSettleSeconds).toDouble());
+        settleTimer = new QTimer(this);
+        settleTimer->setInterval(SettleTickMs);
+        connect(settleTimer, &QTimer::timeout, this, &AbstractCalPage::onSettleTick);
+        form->addRow(tr("Time at this pressure:"), stateLabel);
+    }
 
     auto *statusRow = new QHBoxLayout;
     statusRow->addStretch();
     statusRow->addWidget(statusLabel);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
+    buttonRow->addWidget(m_forceButton);
     buttonRow->addWidget(m_captureButton);
 
     auto *layout = new QVBoxLayout;
     layout->addWidget(instructions);
+    layout->addLayout(form);
     layout->addStretch(1);
     layout->addLayout(statusRow);
     layout->addLayout(buttonRow);
     setLayout(layout);
+    updateCaptureButtons();
 }
 
 QString AbstractCalPage::statusText() const
@@ -81,7 +137,64 @@ void AbstractCalPage::becameCurrent()
 {
     haveReading = false;
     faultNotice.clear();
+    gate.clear();
     statusLabel->clear();
+    if (readingLabel) {
+        readingLabel->clear();
+        adStatusLabel->clear();
+    }
+    clock.start();
+    if (settleTimer)
+        settleTimer->start();
+    onSettleTick();
+}
+
+void AbstractCalPage::onSettleTick()
+{
+    if (!settleTimer)
+        return updateCaptureButtons();
+    if (!isCurrent())
+        settleTimer->stop();
+    const qint64 elapsed = clock.isValid() ? clock.elapsed() : 0;
+    stateLabel->setText(elapsed < settleMs ? tr("%1 s (Capture after %2 s)")
+                                                 .arg(elapsed / 1000)
+                                                 .arg(std::ceil(double(settleMs) / 1000))
+                                           : tr("%1 s, settled").arg(elapsed / 1000));
+    updateCaptureButtons();
+}
+
+void AbstractCalPage::updateCaptureButtons()
+{
+    bool ready = false;
+    if (panel == Panel::Reading) {
+        ready = haveReading && gate.stable();
+        stateLabel->setText(!haveReading ? QString() : ready ? tr("Stable") : tr("Not stable yet"));
+    } else {
+        ready = clock.isValid() && clock.elapsed() >= settleMs;
+    }
+    m_captureButton->setEnabled(ready);
+    m_forceButton->setEnabled(!ready);
+}
+
+void AbstractCalPage::onForceButtonClicked()
+{
+    // Without a reading there is nothing to overrule: the capture explains what is missing.
+    if (panel == Panel::Settle || haveReading) {
+        const QString question = panel == Panel::Reading
+            ? tr("The reading has not been stable within 1 PSI for the last %1 s. Capture it "
+                 "anyway? The point is marked unstable on the certificate.")
+                  .arg(double(gate.window()) / 1000)
+            : tr("The pressure has not had %1 s to settle. Capture it now?")
+                  .arg(double(settleMs) / 1000);
+        const auto answer = QMessageBox::question(
+            this, tr("Calibration"), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes || !isCurrent())
+            return;
+        LOG << title() << "captured before it was stable, on the technician's word";
+    }
+    forced = true;
+    onCaptureButtonClicked();
+    forced = false;
 }
 
 void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &msg)
@@ -91,23 +204,34 @@ void AbstractCalPage::onPressureMsgRdy(int pressure, const VX4Message &msg)
     LOG << "onPressureMsgRdy() called";
     const quint8 status
         = msg.payload.isEmpty() ? quint8(VX4AdStatus::Timeout) : quint8(msg.payload.at(0));
+    const char *fault = VX4AdStatus::displayText(status);
+    const QString statusText = fault ? QCoreApplication::translate("MainWindow", fault)
+                                     : tr("A/D status %1").arg(status);
+    if (adStatusLabel)
+        adStatusLabel->setText(statusText);
     if (status != VX4AdStatus::Ok) {
         // A faulty conversion is no reading: the next capture waits for a good one.
         haveReading = false;
-        const char *fault = VX4AdStatus::displayText(status);
-        const QString text = fault ? QCoreApplication::translate("MainWindow", fault)
-                                   : tr("A/D status %1").arg(status);
-        faultNotice = tr("The sender reports \"%1\"; waiting for a good reading...").arg(text);
+        gate.clear();
+        if (readingLabel)
+            readingLabel->setText(tr("---"));
+        faultNotice
+            = tr("The sender reports \"%1\"; waiting for a good reading...").arg(statusText);
         statusLabel->setText(faultNotice);
+        updateCaptureButtons();
         return;
     }
     lastPressure = pressure;
+    gate.add(clock.isValid() ? clock.elapsed() : 0, pressure);
+    if (readingLabel)
+        readingLabel->setText(tr("%1 PSI").arg(pressure));
     if (!haveReading) {
         haveReading = true;
         faultNotice.clear();
         // The waiting notice, if any, has been answered.
         statusLabel->clear();
     }
+    updateCaptureButtons();
 }
 
 bool AbstractCalPage::recordReading()
@@ -122,6 +246,9 @@ bool AbstractCalPage::recordReading()
         return false;
     }
     gCapturedPressures.insert(pageId, qint16(lastPressure));
-    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI";
+    gReferencePressures.insert(pageId, m_reference ? m_reference->value() : setPointPsi);
+    gCaptureKinds.insert(pageId, forced ? Capture::Unstable : Capture::Stable);
+    LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI against"
+        << gReferencePressures.value(pageId) << (forced ? "unstable" : "stable");
     return true;
 }

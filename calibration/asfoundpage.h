@@ -8,7 +8,10 @@ class AsFoundPage : public AbstractCalPage
     Q_OBJECT
 
 public:
-    using AbstractCalPage::AbstractCalPage;
+    AsFoundPage(QWidget *parent, int setPointIndex, int setPointPsi, const QString &title)
+        : AbstractCalPage(parent, setPointIndex, setPointPsi, title, Panel::Reading)
+    {
+    }
 
 public slots:
     void onCaptureButtonClicked() override;

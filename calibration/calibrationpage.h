@@ -9,7 +9,10 @@ class CalibrationPage : public AbstractCalPage
     Q_OBJECT
 
 public:
-    using AbstractCalPage::AbstractCalPage;
+    CalibrationPage(QWidget *parent, int setPointIndex, int setPointPsi, const QString &title)
+        : AbstractCalPage(parent, setPointIndex, setPointPsi, title, Panel::Settle)
+    {
+    }
 
 public slots:
     void initializePage() override;

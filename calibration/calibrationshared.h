@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VX4interface.h"
+#include "calibrationrecord.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -20,7 +21,9 @@ constexpr int LastVerification = 15;
 constexpr int Summary = 16; ///< certificate of calibration
 constexpr int SetPointCount = 5;
 constexpr std::array<int, SetPointCount> SetPointsPsi { 0, 750, 1500, 2250, 3000 }; ///< PSI
-constexpr int PassTolerancePsi = 10; ///< a verification reading passes within +/- this, in PSI
+constexpr double DefaultTolerancePsi = 10; ///< a reading passes within +/- this, in PSI
+constexpr double DefaultSettleSeconds = 10; ///< wait on a calibration page before Capture
+constexpr int DefaultIntervalMonths = 12; ///< from one calibration to the next
 } // namespace CalPages
 
 // State the wizard's pages share; touched only by the GUI thread.
@@ -29,10 +32,17 @@ constexpr int PassTolerancePsi = 10; ///< a verification reading passes within +
 extern QPointer<VX4Interface> gPressureSender;
 /// Page id to the pressure recorded on that as-found or verification page, in PSI.
 extern QMap<int, qint16> gCapturedPressures;
+/// Page id to the reference calibrator's value, in PSI, when that page's reading was recorded.
+extern QMap<int, double> gReferencePressures;
+/// Page id to how its reading was recorded: once stable, or on the technician's word.
+extern QMap<int, Capture> gCaptureKinds;
 /// When the calibration was made: sent to the sender, printed, part of the PDF name.
 extern QDateTime gCalibrationDateTime;
 /// The sender's input voltage at each verification set point, in volts.
 extern std::array<double, CalPages::SetPointCount> gVerificationVoltages;
+
+/// The calibration setting `key` of the settings store, or `fallback` when it is not set.
+QVariant calibrationSetting(const char *key, const QVariant &fallback);
 
 /// Has the sender store its new calibration with gCalibrationDateTime and read the date back.
 void updateCalibrationInfo();

@@ -3,6 +3,7 @@
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "certificate.h"
+#include "settingskeys.h"
 #include "vx4log.h"
 
 #include <QDir>
@@ -32,10 +33,13 @@ constexpr int CertificateMinHeight = 600; ///< pixels
 CalSumPage::CalSumPage(QWidget *wizard)
     : QWizardPage(wizard)
 {
+    setObjectName(QStringLiteral("summaryPage"));
     certificateView = new QTextEdit(this);
+    certificateView->setObjectName(QStringLiteral("certificateView"));
     certificateView->setReadOnly(true);
     certificateView->setMinimumSize(CertificateMinWidth, CertificateMinHeight);
     auto *printButton = new QPushButton(tr("&Print"), this);
+    printButton->setObjectName(QStringLiteral("printButton"));
     connect(printButton, &QPushButton::clicked, this, &CalSumPage::onPrint);
 
     auto *buttonRow = new QHBoxLayout;
@@ -47,9 +51,9 @@ CalSumPage::CalSumPage(QWidget *wizard)
     setLayout(layout);
 }
 
-void CalSumPage::initializePage()
+void CalSumPage::updateRecord()
 {
-    LOG << "CalSumPage::initializePage() called.";
+    namespace Keys = SettingsStore::CalSetupGroup;
     const QDate calibrated = gCalibrationDateTime.date();
     CalibrationRecord &r = m_record;
     r.senderSerial = field(QStringLiteral("serialNumber")).toString();
@@ -60,26 +64,42 @@ void CalSumPage::initializePage()
     r.referenceCalibrator = field(QStringLiteral("calibratorMakeModel")).toString();
     r.calibratorSerial = field(QStringLiteral("calibratorSerialNumber")).toString();
     r.calibratorCertificate = field(QStringLiteral("calibratorCertNumber")).toString();
-    r.referenceDueDate = QDate::fromString(field(QStringLiteral("calibratorDueDate")).toString(),
-                                           QStringLiteral("yyyy-MM-dd"));
+    r.referenceDueDate = field(QStringLiteral("calibratorDueDate")).toDate();
+    const QVariant tolerance = field(QStringLiteral("tolerancePsi"));
+    r.tolerancePsi = tolerance.isValid() ? tolerance.toDouble() : CalPages::DefaultTolerancePsi;
     r.calibrated = gCalibrationDateTime;
-    r.nextCalibrationDate = calibrated.addYears(1);
+    r.nextCalibrationDate = calibrated.addMonths(
+        calibrationSetting(Keys::IntervalMonths, CalPages::DefaultIntervalMonths).toInt());
     for (int i = 0; i < CalPages::SetPointCount; ++i) {
         CalibrationPoint &p = r.points[size_t(i)];
-        p.setPoint = p.asFoundReference = p.asLeftReference = CalPages::SetPointsPsi[size_t(i)];
-        const int asFoundId = CalPages::FirstAsFound + i;
-        const int verificationId = CalPages::FirstVerification + i;
-        p.asFound = gCapturedPressures.value(asFoundId);
-        p.asFoundCapture = gCapturedPressures.contains(asFoundId) ? Capture::Stable : Capture::None;
-        p.asLeft = gCapturedPressures.value(verificationId);
-        p.asLeftCapture
-            = gCapturedPressures.contains(verificationId) ? Capture::Stable : Capture::None;
+        p.setPoint = CalPages::SetPointsPsi[size_t(i)];
+        const auto take = [&](int id, double &reading, double &reference, Capture &how) {
+            const bool taken = gCapturedPressures.contains(id);
+            reading = gCapturedPressures.value(id);
+            reference = gReferencePressures.value(id, p.setPoint);
+            how = taken ? gCaptureKinds.value(id, Capture::Stable) : Capture::None;
+        };
+        take(CalPages::FirstAsFound + i, p.asFound, p.asFoundReference, p.asFoundCapture);
+        take(CalPages::FirstVerification + i, p.asLeft, p.asLeftReference, p.asLeftCapture);
     }
-    if (r.certificateNumber.isEmpty())
-        r.certificateNumber = CalibrationHistory().nextCertificateNumber();
+    // The PDF written before no longer shows this record.
+    r.pdfSha256.clear();
+}
+
+void CalSumPage::initializePage()
+{
+    LOG << "CalSumPage::initializePage() called.";
+    updateRecord();
+    // Once per run: entering the page again keeps the number the first entry drew.
+    if (m_record.certificateNumber.isEmpty()) {
+        QString error;
+        m_record.certificateNumber = CalibrationHistory().nextCertificateNumber(&error);
+        if (!error.isEmpty())
+            LOG << "Certificate number drawn without the history:" << error;
+    }
 
     finishRowWritten = false;
-    m_html = Certificate::html(r);
+    m_html = Certificate::html(m_record);
     LOG << m_html;
     certificateView->setHtml(m_html);
 }

@@ -22,7 +22,9 @@ public:
     /// The certificate document last built.
     QString certificateHtml() const { return m_html; }
     /// The run as its certificate shows it; its PDF's SHA-256 once the PDF was written.
-    const CalibrationRecord &record() const { return m_record; }
+    CalibrationRecord &record() { return m_record; }
+    /// Takes the intro page's entries and the captures into the record, as they stand now.
+    void updateRecord();
     QTextEdit *certificate() const { return certificateView; }
     /// Writes the certificate as PDF under a "calibration sheets" folder; returns its path, or an
     /// empty text (after telling the user) when it could not be written.

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QTextDocument>
 
+#include <cmath>
+
 namespace Certificate {
 
 namespace {
@@ -26,18 +28,58 @@ QString row(const char *opening, const QString &value)
 {
     return QLatin1String(opening) + value.toHtmlEscaped() + QLatin1String("</td></tr>") + CrLf;
 }
-} // namespace
 
-bool passes(int setPointPsi, int readingPsi)
+QString psi(double value, int decimals)
 {
-    return readingPsi >= setPointPsi - CalPages::PassTolerancePsi
-        && readingPsi <= setPointPsi + CalPages::PassTolerancePsi;
+    return QString::number(value, 'f', decimals);
 }
 
-QString resultText(int setPointPsi, int readingPsi)
+/// A reading's cell: "N/A" when it was not taken, marked when taken before it was stable.
+QString readingText(double value, Capture capture)
 {
-    return passes(setPointPsi, readingPsi) ? QStringLiteral("<font color=\"green\">Passed</font>")
-                                           : QStringLiteral("<font color=\"red\">Failed</font>");
+    if (capture == Capture::None)
+        return QStringLiteral("N/A");
+    return psi(value, 0) + (capture == Capture::Unstable ? QStringLiteral(" *") : QString());
+}
+
+QString cells(const QStringList &texts)
+{
+    return QStringLiteral("<tr><td>") + texts.join(QStringLiteral("</td><td>"))
+        + QStringLiteral("</td></tr>") + CrLf;
+}
+
+/// Replaces the bytes after `key` in `pdf`, up to `end`, by `value` when it has their length,
+/// so that no offset of the file's cross-reference table moves.
+void replaceSameLength(QByteArray &pdf, const QByteArray &key, char end, const QByteArray &value)
+{
+    const qsizetype at = pdf.indexOf(key);
+    const qsizetype stop = at < 0 ? -1 : pdf.indexOf(end, at + key.size());
+    if (stop >= 0 && stop - at - key.size() == value.size())
+        pdf.replace(at + key.size(), value.size(), value);
+}
+} // namespace
+
+bool passes(const CalibrationPoint &point, double tolerancePsi)
+{
+    return point.asLeftCapture != Capture::None
+        && CalibrationPoint::withinTolerance(point.asLeftError(), tolerancePsi);
+}
+
+QString resultText(const CalibrationPoint &point, double tolerancePsi)
+{
+    return passes(point, tolerancePsi) ? QStringLiteral("<font color=\"green\">Passed</font>")
+                                       : QStringLiteral("<font color=\"red\">Failed</font>");
+}
+
+QString errorText(double errorPsi)
+{
+    // Rounded before the sign is chosen, so that -0.04 shows as +0.0 and not as -0.0.
+    const double shown = std::round(errorPsi * 10) / 10;
+    const double percent = CalibrationPoint::percentOfSpan(shown);
+    return QStringLiteral("%1%2 (%3 %)")
+        .arg(shown < 0 ? QString() : QStringLiteral("+"))
+        .arg(shown, 0, 'f', 1)
+        .arg(std::abs(percent) < 0.005 ? 0.0 : percent, 0, 'f', 2);
 }
 
 QString modelText(const QString &serialNumber)
@@ -64,6 +106,7 @@ QString html(const CalibrationRecord &r)
     doc += QStringLiteral("<center>");
     doc += QStringLiteral("<h2>Calibration Setup</h2>") + CrLf;
     doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
+    doc += row("<tr><td align=right>Certificate Number:</td><td>", r.certificateNumber);
     doc += row("<tr><td align=right>Model:</td><td>", modelText(r.senderSerial));
     doc += row("<tr><td align=right>Serial Number:</td><td>", r.senderSerial);
     doc += row("<tr><td align=right>Firmware Version:</td><td>", r.firmware);
@@ -80,20 +123,38 @@ QString html(const CalibrationRecord &r)
     doc += QStringLiteral("</table>") + CrLf;
     doc += QStringLiteral("<h2>Calibration Summary</h2>") + CrLf;
     doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
-    doc += QStringLiteral("<tr><th>Setpoint</th><th>As Found</th><th>Verification</th>"
+    doc += QStringLiteral("<tr><th>Set point</th><th>Reference</th><th>As found</th>"
+                          "<th>Error</th><th>As left</th><th>Error</th><th>Tolerance</th>"
                           "<th>Result</th></tr>")
         + CrLf;
+    const QString tolerance = QStringLiteral("\u00B1") + psi(r.tolerancePsi, 1);
+    bool unstable = false;
+    bool asFoundTaken = false;
     for (const CalibrationPoint &p : r.points) {
-        const int setPoint = int(p.setPoint);
-        const QString asFound = p.asFoundCapture != Capture::None ? QString::number(p.asFound)
-                                                                  : QStringLiteral("N/A");
-        const int verification = int(p.asLeft);
-        doc += QStringLiteral("<tr><td>") + QString::number(setPoint) + QStringLiteral("</td><td>")
-            + asFound + QStringLiteral("</td><td>") + QString::number(verification)
-            + QStringLiteral("</td><td>") + resultText(setPoint, verification)
-            + QStringLiteral("</td></tr>") + CrLf;
+        const bool found = p.asFoundCapture != Capture::None;
+        const bool left = p.asLeftCapture != Capture::None;
+        asFoundTaken = asFoundTaken || found;
+        unstable = unstable || p.asFoundCapture == Capture::Unstable
+            || p.asLeftCapture == Capture::Unstable;
+        // One reference when both passes used the same, else the as-found one first.
+        QString reference = psi(left || !found ? p.asLeftReference : p.asFoundReference, 1);
+        if (found && left && p.asFoundReference != p.asLeftReference)
+            reference = psi(p.asFoundReference, 1) + QStringLiteral(" / ") + reference;
+        doc += cells({ psi(p.setPoint, 0), reference, readingText(p.asFound, p.asFoundCapture),
+                       found ? errorText(p.asFoundError()) : QString(),
+                       readingText(p.asLeft, p.asLeftCapture),
+                       left ? errorText(p.asLeftError()) : QString(), tolerance,
+                       resultText(p, r.tolerancePsi) });
     }
     doc += QStringLiteral("</table>") + CrLf;
+    if (asFoundTaken)
+        doc += QStringLiteral("<p>")
+            + (r.asFoundOutOfTolerance() ? tr("As found: out of tolerance")
+                                         : tr("As found: in tolerance"))
+            + QStringLiteral("</p>") + CrLf;
+    if (unstable)
+        doc += QStringLiteral("<p>") + tr("* captured before the reading was stable")
+            + QStringLiteral("</p>") + CrLf;
     doc += QStringLiteral("</center>");
     doc += QStringLiteral("<br/><br/><br/><br/>") + CrLf;
     doc += QStringLiteral("<br/><br/><br/>") + CrLf;
@@ -108,7 +169,6 @@ QString html(const CalibrationRecord &r)
                "Standards and Technology (NIST) to standardize measureable conditions created in "
                "our facility for the purpose of conducting automated calibration procedures.")
         + CrLf;
-    doc += QStringLiteral("<p>") + r.certificateNumber.toHtmlEscaped();
     doc += QStringLiteral("</body>") + CrLf;
     doc += QStringLiteral("</html>") + CrLf;
     return doc;
@@ -127,7 +187,20 @@ QByteArray pdf(const CalibrationRecord &record)
         document.setHtml(html(record));
         document.print(&writer);
     }
-    return buffer.data();
+    // The writer stamps the moment of writing; the calibration's own moment keeps the bytes the
+    // same whenever a run's certificate is written again.
+    QByteArray bytes = buffer.data();
+    const QDateTime utc = record.calibrated.isValid() ? record.calibrated.toUTC()
+                                                      : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+    replaceSameLength(bytes, "/CreationDate (D:", ')',
+                      utc.toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1() + 'Z');
+    // Later writers add a document id drawn at random: one from the certificate number instead.
+    const QByteArray id
+        = QCryptographicHash::hash(record.certificateNumber.toUtf8(), QCryptographicHash::Md5)
+              .toHex()
+              .toUpper();
+    replaceSameLength(bytes, "/ID [<", ']', id + "><" + id + '>');
+    return bytes;
 }
 
 QString sha256(const QByteArray &bytes)

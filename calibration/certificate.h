@@ -10,15 +10,18 @@
 /// The certificate's content and the names and rows written beside it; no I/O.
 namespace Certificate {
 
-/// True when `readingPsi` lies within the pass tolerance of `setPointPsi`, limits included.
-bool passes(int setPointPsi, int readingPsi);
+/// True when the point's as-left reading was taken and its error lies within `tolerancePsi`.
+bool passes(const CalibrationPoint &point, double tolerancePsi);
 /// The coloured "Passed" or "Failed" of a summary row.
-QString resultText(int setPointPsi, int readingPsi);
+QString resultText(const CalibrationPoint &point, double tolerancePsi);
+/// An error cell: signed PSI and % of span, e.g. "+1.5 (0.05 %)".
+QString errorText(double errorPsi);
 /// The model named on the certificate, taken from the first digit of the serial number text.
 QString modelText(const QString &serialNumber);
 /// The whole certificate document of `record`, a finished run.
 QString html(const CalibrationRecord &record);
-/// The certificate as a PDF file's bytes.
+/// The certificate as a PDF file's bytes: the same record gives the same bytes at any time, as
+/// the history's SHA-256 of a stored run's certificate relies on.
 QByteArray pdf(const CalibrationRecord &record);
 /// The SHA-256 of `bytes` in lower-case hex, as the history keeps it.
 QString sha256(const QByteArray &bytes);

@@ -6,7 +6,9 @@
 #include "vx4log.h"
 
 #include <QDateTimeEdit>
+#include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSettings>
@@ -19,6 +21,8 @@ namespace {
 namespace Keys = SettingsStore::CalSetupGroup;
 constexpr int CalDateDaysBack = 365; ///< earliest date the date box allows, in days before today
 constexpr int CalDateDaysAhead = 7; ///< latest date the date box allows, in days after today
+constexpr double MaxTolerancePsi = 300; ///< 10 % of span: anything wider is no calibration
+const QString DateForm = QStringLiteral("yyyy-MM-dd");
 } // namespace
 
 IntroPage::IntroPage(QWidget *wizard)
@@ -34,6 +38,7 @@ IntroPage::IntroPage(QWidget *wizard)
                    "calibration portion.  You may exit the wizard at any time."));
     setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(ResourcePaths::Watermark)));
 
+    setObjectName(QStringLiteral("introPage"));
     auto editWithSetting = [&](const char *key) {
         return new QLineEdit(settings.value(QLatin1String(key), QString()).toString(), this);
     };
@@ -53,7 +58,34 @@ IntroPage::IntroPage(QWidget *wizard)
     calibratorMakeModelEdit = editWithSetting(Keys::CalMakeModel);
     calibratorSerialNumberEdit = editWithSetting(Keys::CalSerialNumber);
     calibratorCertNumberEdit = editWithSetting(Keys::CalCertNumber);
-    calibratorDueDateEdit = editWithSetting(Keys::CalDueDate);
+    const QDate due = QDate::fromString(settings.value(Keys::CalDueDate).toString(), DateForm);
+    calibratorDueDateEdit = new QDateEdit(due.isValid() ? due : QDate::currentDate(), this);
+    calibratorDueDateEdit->setObjectName(QStringLiteral("calibratorDueDateEdit"));
+    calibratorDueDateEdit->setDisplayFormat(DateForm);
+    calibratorDueDateEdit->setCalendarPopup(true);
+    dueWarning = new QLabel(this);
+    dueWarning->setObjectName(QStringLiteral("dueWarning"));
+    dueWarning->setStyleSheet(QStringLiteral("color: red"));
+    toleranceBox = new QDoubleSpinBox(this);
+    toleranceBox->setObjectName(QStringLiteral("toleranceBox"));
+    toleranceBox->setRange(0.1, MaxTolerancePsi);
+    toleranceBox->setDecimals(1);
+    toleranceBox->setPrefix(QStringLiteral("\u00B1 "));
+    toleranceBox->setSuffix(QStringLiteral(" PSI"));
+    toleranceBox->setValue(
+        settings.value(Keys::TolerancePsi, CalPages::DefaultTolerancePsi).toDouble());
+
+    // Named for scripts that fill the page, e.g. to take a screenshot of the certificate.
+    const QList<std::pair<QWidget *, const char *>> names {
+        { firstNameEdit, "firstNameEdit" },
+        { lastNameEdit, "lastNameEdit" },
+        { companyEdit, "companyEdit" },
+        { calibratorMakeModelEdit, "calibratorMakeModelEdit" },
+        { calibratorSerialNumberEdit, "calibratorSerialNumberEdit" },
+        { calibratorCertNumberEdit, "calibratorCertNumberEdit" },
+    };
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1String(name));
 
     auto *form = new QFormLayout;
     form->addRow(tr("&First Name"), firstNameEdit);
@@ -66,6 +98,8 @@ IntroPage::IntroPage(QWidget *wizard)
     form->addRow(tr("Pressure Calibrator Serial Number:"), calibratorSerialNumberEdit);
     form->addRow(tr("Pressure Calibrator Certificate #:"), calibratorCertNumberEdit);
     form->addRow(tr("Pressure Calibrator Due Date:"), calibratorDueDateEdit);
+    form->addRow(QString(), dueWarning);
+    form->addRow(tr("&Tolerance:"), toleranceBox);
 
     registerField(QStringLiteral("firstName"), firstNameEdit);
     registerField(QStringLiteral("lastName"), lastNameEdit);
@@ -76,7 +110,8 @@ IntroPage::IntroPage(QWidget *wizard)
     registerField(QStringLiteral("calibratorMakeModel"), calibratorMakeModelEdit);
     registerField(QStringLiteral("calibratorSerialNumber"), calibratorSerialNumberEdit);
     registerField(QStringLiteral("calibratorCertNumber"), calibratorCertNumberEdit);
-    registerField(QStringLiteral("calibratorDueDate"), calibratorDueDateEdit);
+    registerField(QStringLiteral("calibratorDueDate"), calibratorDueDateEdit, "date");
+    registerField(QStringLiteral("tolerancePsi"), toleranceBox, "value");
 
     const QList<QLineEdit *> edits { firstNameEdit,
                                      lastNameEdit,
@@ -85,11 +120,12 @@ IntroPage::IntroPage(QWidget *wizard)
                                      firmwareVersionEdit,
                                      calibratorMakeModelEdit,
                                      calibratorSerialNumberEdit,
-                                     calibratorCertNumberEdit,
-                                     calibratorDueDateEdit };
+                                     calibratorCertNumberEdit };
     for (QLineEdit *edit : edits)
         connect(edit, &QLineEdit::textChanged, this, &QWizardPage::completeChanged);
     connect(calDateEdit, &QDateTimeEdit::dateTimeChanged, this, &QWizardPage::completeChanged);
+    connect(calibratorDueDateEdit, &QDateEdit::dateChanged, this, &IntroPage::onDueDateChanged);
+    onDueDateChanged();
 
     settings.endGroup();
     auto *layout = new QVBoxLayout;
@@ -115,8 +151,7 @@ bool IntroPage::isComplete() const
                                               serialNumberEdit,
                                               calibratorMakeModelEdit,
                                               calibratorSerialNumberEdit,
-                                              calibratorCertNumberEdit,
-                                              calibratorDueDateEdit };
+                                              calibratorCertNumberEdit };
     for (const QLineEdit *edit : required) {
         if (edit->text().isEmpty())
             return false;
@@ -135,7 +170,8 @@ bool IntroPage::validatePage()
     settings.setValue(Keys::CalMakeModel, calibratorMakeModelEdit->text());
     settings.setValue(Keys::CalSerialNumber, calibratorSerialNumberEdit->text());
     settings.setValue(Keys::CalCertNumber, calibratorCertNumberEdit->text());
-    settings.setValue(Keys::CalDueDate, calibratorDueDateEdit->text());
+    settings.setValue(Keys::CalDueDate, calibratorDueDateEdit->date().toString(DateForm));
+    settings.setValue(Keys::TolerancePsi, toleranceBox->value());
     settings.endGroup();
     settings.sync();
     if (settings.status() != QSettings::NoError)
@@ -148,4 +184,13 @@ int IntroPage::nextId() const
     if (gPressureSender && gPressureSender->mode() == CalibrationMode)
         return CalPages::FirstCalibration;
     return CalPages::FirstAsFound;
+}
+
+void IntroPage::onDueDateChanged()
+{
+    // A warning, not a refusal: the technician may have a recalibrated reference whose new
+    // certificate has not been entered yet, and the certificate shows the date either way.
+    const bool pastDue = calibratorDueDateEdit->date() < QDate::currentDate();
+    dueWarning->setText(pastDue ? tr("The reference calibrator is past its due date.") : QString());
+    dueWarning->setVisible(pastDue);
 }

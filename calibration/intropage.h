@@ -2,7 +2,10 @@
 
 #include <QWizardPage>
 
+class QDateEdit;
 class QDateTimeEdit;
+class QDoubleSpinBox;
+class QLabel;
 class QLineEdit;
 
 /// First page of the calibration wizard: who calibrates, with which reference calibrator, and
@@ -32,5 +35,9 @@ private:
     QLineEdit *calibratorMakeModelEdit;
     QLineEdit *calibratorSerialNumberEdit;
     QLineEdit *calibratorCertNumberEdit;
-    QLineEdit *calibratorDueDateEdit;
+    QDateEdit *calibratorDueDateEdit;
+    QLabel *dueWarning; ///< shown while the reference calibrator is past its due date
+    QDoubleSpinBox *toleranceBox;
+
+    void onDueDateChanged();
 };

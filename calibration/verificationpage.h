@@ -9,7 +9,10 @@ class VerificationPage : public AbstractCalPage
     Q_OBJECT
 
 public:
-    using AbstractCalPage::AbstractCalPage;
+    VerificationPage(QWidget *parent, int setPointIndex, int setPointPsi, const QString &title)
+        : AbstractCalPage(parent, setPointIndex, setPointPsi, title, Panel::Reading)
+    {
+    }
 
 public slots:
     void initializePage() override;

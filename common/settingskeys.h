@@ -37,7 +37,13 @@ inline constexpr char Company[] = "company";
 inline constexpr char CalMakeModel[] = "calMakeModel";
 inline constexpr char CalSerialNumber[] = "calSerialNumber";
 inline constexpr char CalCertNumber[] = "calCertNumber";
-inline constexpr char CalDueDate[] = "calDueDate";
+inline constexpr char CalDueDate[] = "calDueDate"; ///< the reference's due date, yyyy-MM-dd
+inline constexpr char TolerancePsi[] = "tolerancePsi"; ///< pass rule, +/- PSI; default 10
+inline constexpr char IntervalMonths[] = "intervalMonths"; ///< to the next calibration; default 12
+/// How long a calibration page waits before Capture is offered, in seconds; default 10.
+inline constexpr char SettleSeconds[] = "settleSeconds";
+/// How long readings must stay within 1 PSI to count as stable, in ms; default 2000.
+inline constexpr char StableWindowMs[] = "stableWindowMs";
 } // namespace CalSetupGroup
 
 /// Where the calibration history is kept: the SQLite file in the data folder, or a PostgreSQL

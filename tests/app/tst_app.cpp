@@ -1,8 +1,13 @@
 // The application shell against the simulated sender over a pseudo-terminal: the log path and
 // the debug window's file, the main window's values, loss and close, port opening and settings, the
-// service actions and their ranges, the calibration hand-off and the firmware update's whole flow.
+// service actions and their ranges, the calibration run and its history, the firmware update.
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
+#include "abstractcalpage.h"
+#include "calibrationhistory.h"
+#include "calibrationshared.h"
+#include "calsumpage.h"
+#include "certificate.h"
 #include "debugdialog.h"
 #include "firmwarepackage.h"
 #include "modalanswer.h"
@@ -17,34 +22,6 @@
 #include <QtWidgets>
 
 using namespace VX4Protocol;
-
-class TestApp : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase() { QLogger::install(); }
-    void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
-    void loggedLine_isStampedAndPassedOnUnchanged_data();
-    void loggedLine_isStampedAndPassedOnUnchanged();
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure_data();
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure();
-    void sender_showsItsValues_isLostAndRegained_andClosed();
-    void portOpen_takesTheChosenSettingsOrShowsWhyNot_data();
-    void portOpen_takesTheChosenSettingsOrShowsWhyNot();
-    void zeroPressure_onlyWithinThirtyPsi_data();
-    void zeroPressure_onlyWithinThirtyPsi();
-    void calibrationCancelledOnACalibrationPage_stillNoticesALostSender();
-    void firmwarePackageRefusedOrDeclined_sendsNothing_data();
-    void firmwarePackageRefusedOrDeclined_sendsNothing();
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords();
-    void failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses();
-    void lostPort_releasesOpenAndReplugOpensAgain();
-    void downloadProgress_shownOnlyAfterTheEngineIsDone();
-
-private:
-    QTemporaryDir work;
-};
 
 namespace {
 // The texts the technician reads about the sender, '|' between them.
@@ -97,311 +74,407 @@ QProgressDialog *updateFirmware(SenderWindow &w, const QString &path)
 }
 } // namespace
 
-void TestApp::loggedLine_isStampedAndPassedOnUnchanged_data()
+class TestApp : public QObject
 {
-    QTest::addColumn<QString>("text");
-    QTest::newRow("source line") << "mainwindow @ 42 : text \"quoted\" -7";
-    QTest::newRow("place markers and printf letters") << "%1 %2 100%1 %s %d %n %% 50%";
-}
+    Q_OBJECT
 
-void TestApp::loggedLine_isStampedAndPassedOnUnchanged()
-{
-    QFETCH(QString, text);
-    QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
-    const QDateTime before = QDateTime::currentDateTime();
-    qDebug().noquote() << text;
-    QCOMPARE(spy.size(), 1);
-    const QString line = spy.at(0).at(0).toString();
-    const QDateTime stamp = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
-    QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(line));
-    QCOMPARE(line.mid(23), ' ' + text);
-}
+private slots:
+    void initTestCase() { QLogger::install(); }
+    void init() { WizardDriver::startClean(); }
+    void loggedLine_isStampedAndPassedOnUnchanged_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("source line") << "mainwindow @ 42 : text \"quoted\" -7";
+        QTest::newRow("place markers and printf letters") << "%1 %2 100%1 %s %d %n %% 50%";
+    }
 
-void TestApp::debugOutputSave_writesTheLinesOrExplainsTheFailure_data()
-{
-    // A link to the failing target, so that root meets the failure too.
-    QTest::addColumn<QString>("linkTo"); // none: an older file to replace
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("older file replaced") << QString() << QString();
-    QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
-    QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
-}
+    void loggedLine_isStampedAndPassedOnUnchanged()
+    {
+        QFETCH(QString, text);
+        QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
+        const QDateTime before = QDateTime::currentDateTime();
+        qDebug().noquote() << text;
+        QCOMPARE(spy.size(), 1);
+        const QString line = spy.at(0).at(0).toString();
+        const QDateTime stamp = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
+        QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(line));
+        QCOMPARE(line.mid(23), ' ' + text);
+    }
 
-void TestApp::debugOutputSave_writesTheLinesOrExplainsTheFailure()
-{
-    QFETCH(QString, linkTo);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    const QString path
-        = linkTo.isEmpty() ? write(dir, "an older, longer text") : dir.filePath("log");
-    QVERIFY(linkTo.isEmpty() || QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
-    DebugDialog dialog;
-    dialog.appendPlainText("a\nb 50%");
-    QString text, seenReason;
-    ModalAnswer::expect([&](QWidget *modal) {
-        auto *files = qobject_cast<QFileDialog *>(modal);
+    void debugOutputSave_writesTheLinesOrExplainsTheFailure_data()
+    {
+        // A link to the failing target, so that root meets the failure too.
+        QTest::addColumn<QString>("linkTo"); // none: an older file to replace
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("older file replaced") << QString() << QString();
+        QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
+        QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
+    }
+
+    void debugOutputSave_writesTheLinesOrExplainsTheFailure()
+    {
+        QFETCH(QString, linkTo);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path
+            = linkTo.isEmpty() ? write(dir, "an older, longer text") : dir.filePath("log");
+        QVERIFY(linkTo.isEmpty() || QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
+        DebugDialog dialog;
+        dialog.appendPlainText("a\nb 50%");
+        QString text, seenReason;
+        ModalAnswer::expect([&](QWidget *modal) {
+            auto *files = qobject_cast<QFileDialog *>(modal);
+            if (!reason.isEmpty())
+                ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
+            files->setOption(QFileDialog::DontConfirmOverwrite); // its own question is not ours
+            files->setFocus(); // the dialog leaves its name field alone while that has the focus
+            files->selectFile(path);
+            static_cast<QDialog *>(files)->accept();
+        });
+        dialog.saveButton()->click();
+        QCOMPARE(seenReason, reason);
+        QFile file(path);
+        QVERIFY(reason.isEmpty() ? file.open(QIODevice::ReadOnly) && file.readAll() == "a\nb 50%"
+                                 : text.startsWith("The debug output could not be saved to "));
+    }
+
+    void sender_showsItsValues_isLostAndRegained_andClosed_data()
+    {
+        QTest::addColumn<int>("minor"); // of firmware 0.x
+        QTest::addColumn<QString>("offset");
+        QTest::newRow("0.6, no A/D offset: no zeroing") << 6 << "N/A";
+        QTest::newRow("0.7, the first with an A/D offset") << 7 << "-100";
+    }
+
+    void sender_showsItsValues_isLostAndRegained_andClosed()
+    {
+        QFETCH(int, minor);
+        QFETCH(QString, offset);
+        SenderWindow w({ "-ShowSetSerial" });
+        MainWindowForm *ui = w.ui();
+        w.sender.setSerialNumber(42);
+        w.sender.setFirmwareVersion(0, quint8(minor));
+        w.sender.setCalDateTime(QDateTime(QDate(2014, 3, 5), QTime(15, 7)));
+        w.sender.setAdOffset(-100);
+        w.sender.setAppliedPressure(1500);
+        QVERIFY(w.openAndConnect() && w.waitForReading(1500));
+        const QString shown = QString("OVX4-0042|0.%1|2014-03-05 03:07 PM|%2|Pressure Sending "
+                                      "Application|Pressure Sending Mode|Okay|Connected")
+                                  .arg(minor)
+                                  .arg(offset);
+        QTRY_COMPARE(deviceTexts(ui), shown);
+        QCOMPARE(ui->zeroPressureButton->isEnabled(), minor >= 7);
+        QCOMPARE(ui->pressureOffsetValue->isEnabled(), minor >= 7);
+        w.sender.setAppliedPressure(-12.4);
+        QVERIFY(w.waitForReading(-12));
+
+        w.sender.setSilent(true);
+        QVERIFY(w.waitForStatus("Disconnected"));
+        const QString cleared = "|||||||Disconnected";
+        QCOMPARE(deviceTexts(ui), cleared);
+        QVERIFY(ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled());
+        w.sender.setSilent(false);
+        QTRY_COMPARE(deviceTexts(ui), shown);
+
+        ui->serButton->click();
+        QCOMPARE(w.statusText(), "Closed " + w.portPath());
+        QCOMPARE(deviceTexts(ui), cleared);
+        QVERIFY(!w.engine() && ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled()
+                && ui->serComboBox->isEnabled() && ui->serButton->text() == "Open");
+    }
+
+    void portOpen_takesTheChosenSettingsOrShowsWhyNot_data()
+    {
+        QTest::addColumn<QStringList>("choice"); // none: a port that does not exist
+        QTest::addColumn<QList<int>>("line"); // as opened: baud, data bits, parity, stop bits, flow
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing port")
+            << QStringList() << QList<int>() << "No such file or directory";
+        QTest::newRow("fast, even, two, hardware")
+            << QStringList { "115200", "7", "Even", "2", "Hardware" }
+            << QList<int> { 115200, 7, QSerialPort::EvenParity, 2, QSerialPort::HardwareControl }
+            << QString();
+    }
+
+    void portOpen_takesTheChosenSettingsOrShowsWhyNot()
+    {
+        QFETCH(QStringList, choice);
+        QFETCH(QList<int>, line);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        SenderWindow w({ "-ShowSerialConfig" }, { dir.filePath("no-such-port") });
+        w.ui()->serButton->click(); // Configure is offered once a port has been closed
+        w.ui()->serButton->click();
+        if (choice.isEmpty())
+            w.selectPort(dir.filePath("no-such-port"));
+        else
+            configure(w, choice, QDialogButtonBox::Ok);
+        configure(w, { "2400", "6", "Mark", "1", "Off" }, QDialogButtonBox::Cancel);
+        QString text, seenReason;
         if (!reason.isEmpty())
             ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
-        files->setOption(QFileDialog::DontConfirmOverwrite); // its own question is not ours
-        files->setFocus(); // the dialog leaves its name field alone while that has the focus
-        files->selectFile(path);
-        static_cast<QDialog *>(files)->accept();
-    });
-    dialog.saveButton()->click();
-    QCOMPARE(seenReason, reason);
-    QFile file(path);
-    QVERIFY(reason.isEmpty() ? file.open(QIODevice::ReadOnly) && file.readAll() == "a\nb 50%"
-                             : text.startsWith("The debug output could not be saved to "));
-}
+        w.ui()->serButton->click();
+        const QString port = w.ui()->serComboBox->currentText();
+        QCOMPARE(seenReason, reason);
+        if (QSerialPort *s = w.engine())
+            QCOMPARE((QList<int> { s->baudRate(), s->dataBits(), s->parity(), s->stopBits(),
+                                   s->flowControl() }),
+                     line);
+        else
+            QVERIFY(text == "Failed to open " + port && w.statusText() == text);
+        // The port tried last is offered first next time.
+        QCOMPARE(MainWindow(QStringList { "tst" }).form()->serComboBox->currentText(), port);
+    }
 
-void TestApp::sender_showsItsValues_isLostAndRegained_andClosed()
-{
-    SenderWindow w({ "-ShowSetSerial" });
-    MainWindowForm *ui = w.ui();
-    w.sender.setSerialNumber(42);
-    w.sender.setFirmwareVersion(0, 7); // the first version with an A/D offset
-    w.sender.setCalDateTime(QDateTime(QDate(2014, 3, 5), QTime(15, 7)));
-    w.sender.setAdOffset(-100);
-    w.sender.setAppliedPressure(1500);
-    QVERIFY(w.openAndConnect() && w.waitForReading(1500));
-    const QString shown = "OVX4-0042|0.7|2014-03-05 03:07 PM|-100|Pressure Sending Application|"
-                          "Pressure Sending Mode|Okay|Connected";
-    QCOMPARE(deviceTexts(ui), shown);
-    w.sender.setAppliedPressure(-12.4);
-    QVERIFY(w.waitForReading(-12));
+    void zeroPressure_onlyWithinThirtyPsi_data()
+    {
+        QTest::addColumn<int>("psi");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("30 confirmed") << 30 << QMessageBox::Ok << "Warning.  Disconnect hydraulic";
+        QTest::newRow("0 cancelled")
+            << 0 << QMessageBox::Cancel << "Warning.  Disconnect hydraulic";
+        QTest::newRow("31 refused") << 31 << QMessageBox::Ok << "Error.\n31PSI is outside";
+    }
 
-    w.sender.setSilent(true);
-    QVERIFY(w.waitForStatus("Disconnected"));
-    const QString cleared = "|||||||Disconnected";
-    QCOMPARE(deviceTexts(ui), cleared);
-    QVERIFY(ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled());
-    w.sender.setSilent(false);
-    QTRY_COMPARE(deviceTexts(ui), shown);
+    void zeroPressure_onlyWithinThirtyPsi()
+    {
+        QFETCH(int, psi);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(QString, box);
+        SenderWindow w;
+        w.sender.setAppliedPressure(psi);
+        QVERIFY(w.openAndConnect() && w.waitForReading(psi));
+        w.sender.clearRequests();
+        QString text;
+        ModalAnswer::pressButton(answer, &text);
+        w.ui()->zeroPressureButton->click();
+        QVERIFY2(text.startsWith(box), qPrintable(text));
+        const bool zeroing = box.startsWith("Warning") && answer == QMessageBox::Ok;
+        QVERIFY(zeroing || w.sentNone(ZeroPsi));
+        QTRY_COMPARE(w.sent(ZeroPsi).size() + w.sent(GetOffset).size(), zeroing ? 2 : 0);
+        // The offset is read after the zeroing; the reading is zero from then on.
+        QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), QString::number(w.sender.adOffset()));
+        QVERIFY(w.waitForReading(zeroing ? 0 : psi));
+    }
 
-    ui->serButton->click();
-    QCOMPARE(w.statusText(), "Closed " + w.portPath());
-    QCOMPARE(deviceTexts(ui), cleared);
-    QVERIFY(!w.engine() && ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled()
-            && ui->serComboBox->isEnabled() && ui->serButton->text() == "Open");
-}
+    void calibrationRun_isStored_andTheSenderWatchedAgain_data()
+    {
+        QTest::addColumn<bool>("finish"); // else cancelled on the first calibration page
+        QTest::addColumn<bool>(
+            "historyDown"); // a folder where the SQLite file belongs, until after
+        QTest::newRow("cancelled on a calibration page") << false << false;
+        QTest::newRow("finished") << true << false;
+        QTest::newRow("finished while the history is down") << true << true;
+    }
 
-void TestApp::portOpen_takesTheChosenSettingsOrShowsWhyNot_data()
-{
-    QTest::addColumn<QStringList>("choice"); // none: a port that does not exist
-    QTest::addColumn<QList<int>>("line"); // as opened: baud, data bits, parity, stop bits, flow
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("missing port") << QStringList() << QList<int>() << "No such file or directory";
-    QTest::newRow("fast, even, two, hardware")
-        << QStringList { "115200", "7", "Even", "2", "Hardware" }
-        << QList<int> { 115200, 7, QSerialPort::EvenParity, 2, QSerialPort::HardwareControl }
-        << QString();
-}
-
-void TestApp::portOpen_takesTheChosenSettingsOrShowsWhyNot()
-{
-    QFETCH(QStringList, choice);
-    QFETCH(QList<int>, line);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    SenderWindow w({ "-ShowSerialConfig" }, { dir.filePath("no-such-port") });
-    w.ui()->serButton->click(); // Configure is offered once a port has been closed
-    w.ui()->serButton->click();
-    if (choice.isEmpty())
-        w.selectPort(dir.filePath("no-such-port"));
-    else
-        configure(w, choice, QDialogButtonBox::Ok);
-    configure(w, { "2400", "6", "Mark", "1", "Off" }, QDialogButtonBox::Cancel);
-    QString text, seenReason;
-    if (!reason.isEmpty())
-        ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
-    w.ui()->serButton->click();
-    const QString port = w.ui()->serComboBox->currentText();
-    QCOMPARE(seenReason, reason);
-    if (QSerialPort *s = w.engine())
-        QCOMPARE((QList<int> { s->baudRate(), s->dataBits(), s->parity(), s->stopBits(),
-                               s->flowControl() }),
-                 line);
-    else
-        QVERIFY(text == "Failed to open " + port && w.statusText() == text);
-    // The port tried last is offered first next time.
-    QCOMPARE(MainWindow(QStringList { "tst" }).form()->serComboBox->currentText(), port);
-}
-
-void TestApp::zeroPressure_onlyWithinThirtyPsi_data()
-{
-    QTest::addColumn<int>("psi");
-    QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<QString>("box");
-    QTest::newRow("30 confirmed") << 30 << QMessageBox::Ok << "Warning.  Disconnect hydraulic";
-    QTest::newRow("0 cancelled") << 0 << QMessageBox::Cancel << "Warning.  Disconnect hydraulic";
-    QTest::newRow("31 refused") << 31 << QMessageBox::Ok << "Error.\n31PSI is outside";
-}
-
-void TestApp::zeroPressure_onlyWithinThirtyPsi()
-{
-    QFETCH(int, psi);
-    QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(QString, box);
-    SenderWindow w;
-    w.sender.setAppliedPressure(psi);
-    QVERIFY(w.openAndConnect() && w.waitForReading(psi));
-    w.sender.clearRequests();
-    QString text;
-    ModalAnswer::pressButton(answer, &text);
-    w.ui()->zeroPressureButton->click();
-    QVERIFY2(text.startsWith(box), qPrintable(text));
-    const bool zeroing = box.startsWith("Warning") && answer == QMessageBox::Ok;
-    QVERIFY(zeroing || w.sentNone(ZeroPsi));
-    QTRY_COMPARE(w.sent(ZeroPsi).size() + w.sent(GetOffset).size(), zeroing ? 2 : 0);
-    // The offset is read after the zeroing; the reading is zero from then on.
-    QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), QString::number(w.sender.adOffset()));
-    QVERIFY(w.waitForReading(zeroing ? 0 : psi));
-}
-
-void TestApp::calibrationCancelledOnACalibrationPage_stillNoticesALostSender()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    bool onCalibrationPage = false;
-    ModalAnswer::expect([&](QWidget *modal) {
-        auto *wizard = qobject_cast<CalibrationWizard *>(modal);
-        WizardDriver driver { w.sender, w.engine(), *wizard };
-        driver.fillIntro();
-        onCalibrationPage = driver.click(QWizard::NextButton) && driver.runPass(false)
-            && QTest::qWaitFor([&] { return w.sender.mode() == CalibrationMode; });
-        wizard->reject();
-    });
-    w.ui()->calButton->click();
-    QVERIFY(onCalibrationPage);
-    QTRY_COMPARE(w.sender.mode(), PressureSendingMode);
-    w.sender.setAppliedPressure(-7); // the main display follows the sender again
-    QVERIFY(w.waitForReading(-7));
-    w.sender.setSilent(true);
-    QVERIFY(w.waitForStatus("Disconnected"));
-    QCOMPARE(w.statusText(), "Disconnected");
-}
-
-void TestApp::firmwarePackageRefusedOrDeclined_sendsNothing_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("box"); // none: the confirmation is declined
-    const QByteArray good = package(TwoRows);
-    QTest::newRow("declined") << good << QString();
-    QTest::newRow("little-endian mark")
-        << QByteArray(good).replace(0, 4, QByteArray::fromHex("04030201"))
-        << "Incorrect file type.";
-    QTest::newRow("LF alone") << package(QByteArray(TwoRows).replace("\r\n", "\n"))
-                              << "Corrupted HEX record encountered.  Giving up.";
-}
-
-void TestApp::firmwarePackageRefusedOrDeclined_sendsNothing()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    w.sender.clearRequests();
-    QFETCH(QByteArray, file);
-    QFETCH(QString, box);
-    QString seen;
-    ModalAnswer::expect([&](QWidget *modal) { // the confirmation, unless the file is refused first
-        auto *first = qobject_cast<QMessageBox *>(modal);
-        seen = first->text();
-        if (first->button(QMessageBox::Cancel) && !box.isEmpty())
-            ModalAnswer::pressButton(QMessageBox::Ok, &seen);
-        first->button(box.isEmpty() ? QMessageBox::Cancel : QMessageBox::Ok)->click();
-    });
-    QVERIFY(!updateFirmware(w, write(work, file)));
-    QVERIFY(box.isEmpty() ? seen.startsWith("Orvelle® Firmware Update:") : seen == box);
-    QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
-}
-
-void TestApp::vx4packFirmware_isWrittenAroundTheSendersOtherWords()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
-    QCOMPARE(QProcess::execute(VX4PACK_PATH,
-                               { "--version", "3.1", "--description", "Bench image", "-o", path,
-                                 write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
-             0);
-    w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
-    w.sender.failNextWrites(3); // a row may fail three times
-    QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
-    QString confirmation;
-    ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
-    QProgressDialog *progress = updateFirmware(w, path);
-    QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
-    QVERIFY(confirmation.endsWith("\n\nBench image\n"));
-    QVERIFY(progress && progress->maximum() == 2);
-    QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
-    QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
-    const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
-                                 0xE011, 0xD022, 0xC033, 0xBEEF };
-    for (int k = 0; k < words.size(); ++k) // low byte first
-        QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
-    QCOMPARE(w.sender.programWord(0x100), 0x55AA);
-    QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
-}
-
-void TestApp::failingFirmwareDownload_warnsAndItsDialogThenOnlyCloses()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    w.sender.failNextWrites(100);
-    ModalAnswer::pressButton(QMessageBox::Ok);
-    QProgressDialog *progress = updateFirmware(w, write(work, package(TwoRows)));
-    QVERIFY(progress);
-    QString warning;
-    ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
-    QVERIFY(progress->isVisible() && progress->labelText() == warning);
-    progress->findChild<QPushButton *>()->click();
-    QTRY_VERIFY(!w.window->firmwareProgressDialog());
-    QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
-}
-
-void TestApp::lostPort_releasesOpenAndReplugOpensAgain()
-{
-    // The adapter's name stays while the terminal behind it changes, as a re-plugged one does.
-    const QString adapter = work.filePath("ttyVX4");
-    SenderWindow w({}, { adapter });
-    QVERIFY(w.pty.createLink(adapter));
-    w.selectPort(adapter);
-    QVERIFY(w.openAndConnect());
-    w.pty.vanish();
-    QVERIFY(QTest::qWaitFor([&] { return w.statusText().startsWith("Lost the port"); }, 5000));
-    QVERIFY2(w.statusText().startsWith("Lost the port " + adapter + ": "),
-             qPrintable(w.statusText()));
-    QVERIFY(!w.ui()->serButton->isChecked() && w.ui()->serButton->text() == "Open");
-    QVERIFY(w.ui()->connectionStatus->text() == "Disconnected" && !w.engine());
-
-    SimulatedSender replugged;
-    PtyEndpoint pty(&replugged);
-    QVERIFY(pty.open() && pty.createLink(adapter));
-    w.ui()->serButton->click();
-    QVERIFY(w.waitForStatus("Connected"));
-    QVERIFY(!replugged.requests().isEmpty());
-}
-
-void TestApp::downloadProgress_shownOnlyAfterTheEngineIsDone()
-{
-    SenderWindow w;
-    QVERIFY(w.openAndConnect());
-    // What the dialog shows at the moment the engine reports: the report is still on its way.
-    QStringList seen;
-    connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
-        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
-            seen.append(QStringLiteral("%1 shows %2")
-                            .arg(row)
-                            .arg(w.window->firmwareProgressDialog()->value()));
+    // A whole run as the technician makes it: the requests in order, the readings true, one stored
+    // run whose certificate is the file's, and the sender back under the window's watch.
+    void calibrationRun_isStored_andTheSenderWatchedAgain()
+    {
+        QFETCH(bool, finish);
+        QFETCH(bool, historyDown);
+        WorkingDir work;
+        QFile earlier("calVoltages.csv"); // the rows of earlier runs stay
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n")
+                && earlier.flush());
+        const QString database = HistoryLocation::fromSettings().sqliteFile;
+        QVERIFY(!historyDown || QDir().mkpath(database));
+        SenderWindow w;
+        w.sender.setCalibrationError(12, 1.02);
+        QVERIFY(w.openAndConnect());
+        w.sender.clearRequests();
+        bool ran = false;
+        QString told, number;
+        ModalAnswer::expect([&](QWidget *modal) {
+            auto *wizard = qobject_cast<CalibrationWizard *>(modal);
+            WizardDriver driver { w.sender, w.engine(), *wizard };
+            driver.fillIntro();
+            ran = driver.click(QWizard::NextButton) && driver.runPass(false)
+                && QTest::qWaitFor([&] { return w.sender.mode() == CalibrationMode; });
+            if (!finish)
+                return wizard->reject();
+            if (historyDown)
+                ModalAnswer::pressButton(QMessageBox::Ok, nullptr, &told);
+            // The calibrator's own reading at 750 PSI, as the technician types it.
+            wizard->capturePage(12)->referenceBox()->setValue(752.5);
+            ran = ran && driver.runPass(true) && driver.runPass(false, 3);
+            // The number is drawn once per run, however often the summary is entered.
+            number = wizard->summaryPage()->record().certificateNumber;
+            ran = ran && driver.click(QWizard::BackButton) && driver.click(QWizard::NextButton)
+                && wizard->summaryPage()->record().certificateNumber == number
+                && driver.click(QWizard::FinishButton);
         });
-    });
-    QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
-    ModalAnswer::pressButton(QMessageBox::Ok);
-    updateFirmware(w, write(work, package(TwoRows)));
-    QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }), 15000);
-    QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
-}
+        w.ui()->calButton->click();
+        QVERIFY(ran);
+        QCOMPARE(told.contains("waits in"), historyDown);
+        QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
+        QCOMPARE(settings.value("calsetup/lastname").toString(), "Smith");
+        QVERIFY(!historyDown || QDir(database).removeRecursively());
+        CalibrationHistory history; // back: the waiting run is stored, once
+        QString error;
+        QCOMPARE(history.flushPending(&error), historyDown ? 1 : 0);
+        const auto runs = history.runs(QString(), &error);
+        QVERIFY2(runs && runs->size() == 1, qPrintable(error));
+        const CalibrationRecord &run = runs->first();
+        QCOMPARE(run.reason, finish ? QString() : "Cancelled by the technician on page 6");
+        const QStringList pdfs = QDir("calibration sheets").entryList({ "*.pdf" });
+        QFile pdf("calibration sheets/" + pdfs.value(0));
+        QCOMPARE(pdfs.size() == 1 && pdf.open(QIODevice::ReadOnly), finish);
+        QCOMPARE(run.pdfSha256, finish ? Certificate::sha256(pdf.readAll()) : QString());
+        if (finish) {
+            const QDateTime when = run.calibrated;
+            const QString saved = QString::asprintf("0e%04x%02x%02x%02x%02x", when.date().year(),
+                                                    when.date().month(), when.date().day(),
+                                                    when.time().hour(), when.time().minute());
+            // MODE SWITCH 0c, CAPTURE PRESSURE 0d (index, PSI), SAVE and GET CAL DATA, A/D
+            // counts 16.
+            QTRY_COMPARE(
+                wireOf(w.sender),
+                (QStringList { "0c01", "0d000000", "0d0102ee", "0d0205dc", "0d0308ca", "0d040bb8",
+                               saved, "0f", "0c00", "16", "16", "16", "16", "16", "0c00" }));
+            QCOMPARE(w.engine()->calDateTime().toString("yyyyMMddhhmm"),
+                     when.toString("yyyyMMddhhmm"));
+            // As found the sender read 12 PSI at 0 PSI; now it reads true.
+            QList<double> errors { run.points[0].asFoundError() };
+            for (const CalibrationPoint &p : run.points)
+                errors << p.asLeftError();
+            QCOMPARE(errors, (QList<double> { 12, 3, 0.5, 3, 3, 3 }));
+            QVERIFY(run.certificateNumber == number && number.endsWith("-000001"));
+            // Each page's own voltage: the A/D counts of its pressure, at 3 V full scale.
+            QVERIFY(std::is_sorted(gVerificationVoltages.begin(), gVerificationVoltages.end()));
+            QVERIFY(qAbs(gVerificationVoltages[4] - w.sender.adCounts() * 3.0 / 32767) < 1e-6);
+            QFile csv("calVoltages.csv");
+            QVERIFY(csv.open(QIODevice::ReadOnly) && csv.readLine() == "earlier\n"
+                    && csv.readAll().count("OVX4-1234, 1.0, ") == 1);
+        }
+        QTRY_COMPARE(w.sender.mode(), PressureSendingMode);
+        w.sender.setAppliedPressure(-7); // the main display follows the sender again
+        QVERIFY(w.waitForReading(w.sender.reading()));
+        w.sender.setSilent(true);
+        QVERIFY(w.waitForStatus("Disconnected"));
+        QCOMPARE(w.statusText(), "Disconnected");
+    }
+
+    void firmwarePackageRefusedOrDeclined_sendsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("box"); // none: the confirmation is declined
+        const QByteArray good = package(TwoRows);
+        QTest::newRow("declined") << good << QString();
+        QTest::newRow("little-endian mark")
+            << QByteArray(good).replace(0, 4, QByteArray::fromHex("04030201"))
+            << "Incorrect file type.";
+        QTest::newRow("LF alone") << package(QByteArray(TwoRows).replace("\r\n", "\n"))
+                                  << "Corrupted HEX record encountered.  Giving up.";
+    }
+
+    void firmwarePackageRefusedOrDeclined_sendsNothing()
+    {
+        SenderWindow w;
+        QVERIFY(w.openAndConnect());
+        w.sender.clearRequests();
+        QFETCH(QByteArray, file);
+        QFETCH(QString, box);
+        QString seen;
+        ModalAnswer::expect(
+            [&](QWidget *modal) { // the confirmation, unless the file is refused first
+                auto *first = qobject_cast<QMessageBox *>(modal);
+                seen = first->text();
+                if (first->button(QMessageBox::Cancel) && !box.isEmpty())
+                    ModalAnswer::pressButton(QMessageBox::Ok, &seen);
+                first->button(box.isEmpty() ? QMessageBox::Cancel : QMessageBox::Ok)->click();
+            });
+        QVERIFY(!updateFirmware(w, write(work, file)));
+        QVERIFY(box.isEmpty() ? seen.startsWith("Orvelle® Firmware Update:") : seen == box);
+        QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
+    }
+
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning_data()
+    {
+        QTest::addColumn<int>("failures"); // writes the sender refuses in a row
+        QTest::newRow("three per row: written") << 3;
+        QTest::newRow("always: warned") << 100;
+    }
+
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning()
+    {
+        QFETCH(int, failures);
+        SenderWindow w;
+        QVERIFY(w.openAndConnect());
+        const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
+        QCOMPARE(QProcess::execute(VX4PACK_PATH,
+                                   { "--version", "3.1", "--description", "Bench image", "-o", path,
+                                     write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
+                 0);
+        w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
+        w.sender.failNextWrites(failures); // a row may fail three times
+        // What the dialog shows at the moment the engine reports: the report is still on its way.
+        QStringList seen;
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
+            connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this,
+                    [&](int row) {
+                        seen.append(QStringLiteral("%1 shows %2")
+                                        .arg(row)
+                                        .arg(w.window->firmwareProgressDialog()->value()));
+                    });
+        });
+        QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
+        QString confirmation;
+        ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
+        QProgressDialog *progress = updateFirmware(w, path);
+        QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
+        QVERIFY(confirmation.endsWith("\n\nBench image\n"));
+        QVERIFY(progress && progress->maximum() == 2);
+        if (failures > 3) {
+            QString warning;
+            ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
+            QVERIFY(progress->isVisible() && progress->labelText() == warning);
+            progress->findChild<QPushButton *>()->click(); // then it only closes
+            QTRY_VERIFY(!w.window->firmwareProgressDialog());
+            QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }),
+                                 15000);
+        QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
+        const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
+                                     0xE011, 0xD022, 0xC033, 0xBEEF };
+        for (int k = 0; k < words.size(); ++k) // low byte first
+            QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
+        QCOMPARE(w.sender.programWord(0x100), 0x55AA);
+        QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
+        QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
+    }
+
+    void lostPort_releasesOpenAndReplugOpensAgain()
+    {
+        // The adapter's name stays while the terminal behind it changes, as a re-plugged one does.
+        const QString adapter = work.filePath("ttyVX4");
+        SenderWindow w({}, { adapter });
+        QVERIFY(w.pty.createLink(adapter));
+        w.selectPort(adapter);
+        QVERIFY(w.openAndConnect());
+        w.pty.vanish();
+        QVERIFY(QTest::qWaitFor([&] { return w.statusText().startsWith("Lost the port"); }, 5000));
+        QVERIFY2(w.statusText().startsWith("Lost the port " + adapter + ": "),
+                 qPrintable(w.statusText()));
+        QVERIFY(!w.ui()->serButton->isChecked() && w.ui()->serButton->text() == "Open");
+        QVERIFY(w.ui()->connectionStatus->text() == "Disconnected" && !w.engine());
+
+        SimulatedSender replugged;
+        PtyEndpoint pty(&replugged);
+        QVERIFY(pty.open() && pty.createLink(adapter));
+        w.ui()->serButton->click();
+        QVERIFY(w.waitForStatus("Connected"));
+        QVERIFY(!replugged.requests().isEmpty());
+    }
+
+private:
+    QTemporaryDir work;
+};
 
 QTEST_MAIN(TestApp)
 #include "tst_app.moc"

@@ -1,5 +1,5 @@
 // The main window's service actions against the simulated sender: nothing sent to a sender lost or
-// replaced while a dialog was open, the serial number's checks, old firmware, the preset port.
+// replaced while a dialog was open, and the serial number's checks.
 #include "VX4interface.h"
 #include "modalanswer.h"
 #include "senderwindow.h"
@@ -12,139 +12,97 @@
 
 using namespace VX4Protocol;
 
+enum Change { Kept, LostAndBack, Reopened };
+
 class TestServiceGuards : public QObject
 {
     Q_OBJECT
 
 private slots:
     void init() { QSettings(SettingsStore::Organisation, SettingsStore::Application).clear(); }
-    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data();
-    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender();
-    void oldFirmware_endsConnectingWithZeroPressureDisabled_data();
-    void oldFirmware_endsConnectingWithZeroPressureDisabled();
-    void presetPort_isChosenButNotRemembered();
-};
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data()
+    {
+        QTest::addColumn<QString>("typed"); // none: the zero box
+        QTest::addColumn<QMessageBox::StandardButton>("answer"); // to the box after Ok
+        QTest::addColumn<int>("change"); // to the sender while the dialog is open
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArray>("sent"); // SET SERIAL's payload; none: nothing sent
+        const QString question = "Change OVX4-1234 to OVX4-0042?";
+        QTest::newRow("empty") << "" << QMessageBox::Ok << int(Kept)
+                               << "Enter the new serial number." << QByteArray();
+        QTest::newRow("declined") << "42" << QMessageBox::No << int(Kept) << question
+                                  << QByteArray();
+        QTest::newRow("confirmed")
+            << "42" << QMessageBox::Yes << int(Kept) << question << QByteArray::fromHex("002A");
+        QTest::newRow("largest") << "65535" << QMessageBox::Yes << int(Kept)
+                                 << "Change OVX4-1234 to OVX4-65535?"
+                                 << QByteArray::fromHex("FFFF");
+        QTest::newRow("too large")
+            << "65536" << QMessageBox::Ok << int(Kept)
+            << "The serial number 65536 is too large.\nSerial numbers range from 0 to 65535."
+            << QByteArray();
+        QTest::newRow("sender lost and back")
+            << "42" << QMessageBox::Yes << int(LostAndBack) << question << QByteArray();
+        QTest::newRow("port reopened")
+            << "42" << QMessageBox::Yes << int(Reopened) << question << QByteArray();
+        QTest::newRow("zero, port reopened") << QString() << QMessageBox::Ok << int(Reopened)
+                                             << "Warning.  Disconnect hydraulic pressure source "
+                                                "before proceeding!"
+                                             << QByteArray();
+    }
 
-enum Change { Kept, LostAndBack, Reopened };
-
-void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data()
-{
-    QTest::addColumn<QString>("typed"); // none: the zero box
-    QTest::addColumn<QMessageBox::StandardButton>("answer"); // to the box after Ok
-    QTest::addColumn<int>("change"); // to the sender while the dialog is open
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QByteArray>("sent"); // SET SERIAL's payload; none: nothing sent
-    const QString question = "Change OVX4-1234 to OVX4-0042?";
-    QTest::newRow("empty") << "" << QMessageBox::Ok << int(Kept) << "Enter the new serial number."
-                           << QByteArray();
-    QTest::newRow("declined") << "42" << QMessageBox::No << int(Kept) << question << QByteArray();
-    QTest::newRow("confirmed") << "42" << QMessageBox::Yes << int(Kept) << question
-                               << QByteArray::fromHex("002A");
-    QTest::newRow("largest") << "65535" << QMessageBox::Yes << int(Kept)
-                             << "Change OVX4-1234 to OVX4-65535?" << QByteArray::fromHex("FFFF");
-    QTest::newRow("too large")
-        << "65536" << QMessageBox::Ok << int(Kept)
-        << "The serial number 65536 is too large.\nSerial numbers range from 0 to 65535."
-        << QByteArray();
-    QTest::newRow("sender lost and back")
-        << "42" << QMessageBox::Yes << int(LostAndBack) << question << QByteArray();
-    QTest::newRow("port reopened")
-        << "42" << QMessageBox::Yes << int(Reopened) << question << QByteArray();
-    QTest::newRow("zero, port reopened") << QString() << QMessageBox::Ok << int(Reopened)
-                                         << "Warning.  Disconnect hydraulic pressure source "
-                                            "before proceeding!"
-                                         << QByteArray();
-}
-
-void TestServiceGuards::serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
-{
-    QFETCH(QString, typed);
-    QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(int, change);
-    QFETCH(QString, box);
-    QFETCH(QByteArray, sent);
-    SenderWindow w({ "-ShowSetSerial" });
-    QVERIFY(w.openAndConnect());
-    QString seen;
-    bool changed = change != LostAndBack; // lost: once the window has seen it
-    ModalAnswer::expect([&](QWidget *modal) {
-        if (change == Reopened) {
-            w.ui()->serButton->click();
-            w.ui()->serButton->click();
-        } else if (change == LostAndBack) {
-            w.sender.setSilent(true);
-            changed = w.waitForStatus("Disconnected");
-            w.sender.setSilent(false);
-        }
-        changed = changed && w.waitForStatus("Connected");
-        w.sender.clearRequests();
-        auto *zeroBox = qobject_cast<QMessageBox *>(modal);
-        if (zeroBox) {
-            seen = zeroBox->text();
-            return zeroBox->button(QMessageBox::Ok)->click();
-        }
-        auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
-        QTest::keyClicks(dialog->serialNumberField(), typed);
-        ModalAnswer::expect([&](QWidget *next) { // the refusal or the question
-            auto *question = qobject_cast<QMessageBox *>(next);
-            seen = question->text();
-            if (QAbstractButton *button = question->button(answer))
-                button->click();
-            else
-                question->reject();
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(int, change);
+        QFETCH(QString, box);
+        QFETCH(QByteArray, sent);
+        SenderWindow w({ "-ShowSetSerial" });
+        QVERIFY(w.openAndConnect());
+        QString seen;
+        bool changed = change != LostAndBack; // lost: once the window has seen it
+        ModalAnswer::expect([&](QWidget *modal) {
+            if (change == Reopened) {
+                w.ui()->serButton->click();
+                w.ui()->serButton->click();
+            } else if (change == LostAndBack) {
+                w.sender.setSilent(true);
+                changed = w.waitForStatus("Disconnected");
+                w.sender.setSilent(false);
+            }
+            changed = changed && w.waitForStatus("Connected");
+            w.sender.clearRequests();
+            auto *zeroBox = qobject_cast<QMessageBox *>(modal);
+            if (zeroBox) {
+                seen = zeroBox->text();
+                return zeroBox->button(QMessageBox::Ok)->click();
+            }
+            auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
+            QTest::keyClicks(dialog->serialNumberField(), typed);
+            ModalAnswer::expect([&](QWidget *next) { // the refusal or the question
+                auto *question = qobject_cast<QMessageBox *>(next);
+                seen = question->text();
+                if (QAbstractButton *button = question->button(answer))
+                    button->click();
+                else
+                    question->reject();
+            });
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            if (dialog->isVisible()) // refused or declined: the technician may type again
+                dialog->reject();
         });
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-        if (dialog->isVisible()) // refused or declined: the technician may type again
-            dialog->reject();
-    });
-    (typed.isNull() ? w.ui()->zeroPressureButton : w.ui()->serNumButton)->click();
-    QVERIFY(changed);
-    QCOMPARE(seen, box);
-    if (!sent.isEmpty())
-        QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { sent });
-    else
-        QVERIFY(QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
-                && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
-    QCOMPARE(w.statusText().contains("not sent"), change != Kept);
-}
-
-void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled_data()
-{
-    QTest::addColumn<int>("minor"); // of firmware 0.x
-    QTest::addColumn<QString>("offset");
-    QTest::newRow("0.6, no A/D offset") << 6 << "N/A";
-    QTest::newRow("0.7") << 7 << "-100";
-}
-
-void TestServiceGuards::oldFirmware_endsConnectingWithZeroPressureDisabled()
-{
-    QFETCH(int, minor);
-    QFETCH(QString, offset);
-    SenderWindow w;
-    w.sender.setFirmwareVersion(0, quint8(minor));
-    w.sender.setAdOffset(-100);
-    QVERIFY(w.openAndConnect());
-    QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), offset);
-    QCOMPARE(w.ui()->zeroPressureButton->isEnabled(), minor >= 7);
-    QCOMPARE(w.ui()->pressureOffsetValue->isEnabled(), minor >= 7);
-}
-
-// As run.sh starts the utility: the simulator's port chosen, the technician's port kept.
-void TestServiceGuards::presetPort_isChosenButNotRemembered()
-{
-    SenderWindow w;
-    QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.setValue("serialsetup/serialport", "USB Serial (ttyUSB0)");
-    settings.sync();
-    qputenv("VX4_PORT", w.portPath().toLocal8Bit());
-    MainWindow started(QStringList { "tst" });
-    qunsetenv("VX4_PORT");
-    QCOMPARE(started.form()->serComboBox->currentText(), w.portPath());
-    started.form()->serButton->click();
-    QVERIFY(started.pressureSenderInterface());
-    settings.sync();
-    QCOMPARE(settings.value("serialsetup/serialport").toString(), "USB Serial (ttyUSB0)");
-}
+        (typed.isNull() ? w.ui()->zeroPressureButton : w.ui()->serNumButton)->click();
+        QVERIFY(changed);
+        QCOMPARE(seen, box);
+        if (!sent.isEmpty())
+            QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { sent });
+        else
+            QVERIFY(QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
+                    && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
+        QCOMPARE(w.statusText().contains("not sent"), change != Kept);
+    }
+};
 
 QTEST_MAIN(TestServiceGuards)
 #include "tst_serviceguards.moc"

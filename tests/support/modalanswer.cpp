@@ -39,20 +39,18 @@ void expect(std::function<void(QWidget *)> action, int timeoutMs)
 void pressButton(QMessageBox::StandardButton button, QString *seenText, QString *seenInformative,
                  int timeoutMs)
 {
-    const auto press = [=](QWidget *modal) {
+    // Only a box with that button is taken, so the action finds it.
+    const auto hasButton = [=](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
-        QAbstractButton *b = box ? box->button(button) : nullptr;
-        if (!b)
-            return qWarning("ModalAnswer: no message box with the requested button");
+        return box && box->button(button);
+    };
+    const auto press = [=](QWidget *modal) {
+        auto *box = static_cast<QMessageBox *>(modal);
         if (seenText)
             *seenText = box->text();
         if (seenInformative)
             *seenInformative = box->informativeText();
-        b->click();
-    };
-    const auto hasButton = [=](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        return box && box->button(button);
+        box->button(button)->click();
     };
     expectMatching(hasButton, press, timeoutMs);
 }

@@ -1,10 +1,12 @@
 #include "wizarddriver.h"
 
 #include "abstractcalpage.h"
+#include "calibrationhistory.h"
 #include "calibrationshared.h"
 
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QtTest>
 
 static bool isCalibrationPage(int id)
@@ -20,16 +22,28 @@ void WizardDriver::fillIntro()
     wizard.setField("calibratorMakeModel", "Fluke 700G");
     wizard.setField("calibratorSerialNumber", "FK-991");
     wizard.setField("calibratorCertNumber", "C-2024-17");
-    wizard.setField("calibratorDueDate", "2030-01-31");
+    wizard.setField("calibratorDueDate", QDate(2030, 1, 31));
+}
+
+void WizardDriver::startClean()
+{
+    // Never the real history: add_vx4_test gives every program a data home of its own.
+    if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
+        qFatal("XDG_DATA_HOME is not set; refusing to touch the calibration history");
+    QDir(HistoryLocation::dataFolder()).removeRecursively();
+    QSettings settings("Ostrand", "VX Lite Tarrow");
+    settings.clear();
+    settings.setValue("calsetup/settleSeconds", 0);
+    settings.setValue("calsetup/stableWindowMs", 150);
 }
 
 bool WizardDriver::click(QWizard::WizardButton which)
 {
     QAbstractButton *b = wizard.button(which);
-    if (!b->isEnabled() || !b->isVisible())
-        return false;
-    b->click();
-    return true;
+    const bool offered = b->isEnabled() && b->isVisible();
+    if (offered)
+        b->click();
+    return offered;
 }
 
 bool WizardDriver::hearReading(double psi)
@@ -37,11 +51,10 @@ bool WizardDriver::hearReading(double psi)
     QSignalSpy readings(engine, &VX4Interface::vx4PressureMsgRdy);
     sender.setAppliedPressure(psi);
     // The sender's reading may still change while a saved calibration is on its way to it.
-    return QTest::qWaitFor(
-        [&] {
-            return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
-        },
-        5000);
+    const auto heard = [&] {
+        return !readings.isEmpty() && readings.constLast().at(0).toInt() == sender.reading();
+    };
+    return QTest::qWaitFor(heard, 5000);
 }
 
 bool WizardDriver::capture(double psi, int presses)
@@ -49,7 +62,12 @@ bool WizardDriver::capture(double psi, int presses)
     const int id = wizard.currentId();
     AbstractCalPage *page = wizard.capturePage(id);
     sender.setAppliedPressure(psi);
-    if (!page || (!isCalibrationPage(id) && !hearReading(psi)))
+    // Capture is offered once the page's own reading of this pressure is stable.
+    const auto ready = [&] {
+        return page->captureButton()->isEnabled()
+            && (isCalibrationPage(id) || page->stability().latest() == sender.reading());
+    };
+    if (!page || (!isCalibrationPage(id) && !hearReading(psi)) || !QTest::qWaitFor(ready, 5000))
         return false;
     for (int i = 0; i < presses; ++i)
         page->captureButton()->click();
@@ -78,10 +96,10 @@ bool CalibrationRun::start(bool next)
     return !next || driver->click(QWizard::NextButton);
 }
 
-QStringList CalibrationRun::wire() const
+QStringList wireOf(const SimulatedSender &sender)
 {
     QStringList result;
-    for (const VX4Message &m : link.sender.requests())
+    for (const VX4Message &m : sender.requests())
         if (m.command != VX4Protocol::AppQuery)
             result.append((QByteArray(1, char(m.command)) + m.payload).toHex());
     return result;
@@ -92,5 +110,8 @@ QString pdfText(const QString &path)
     QProcess p;
     p.start("pdftotext", { "-layout", path, "-" });
     p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+    // The compatibility form spells out the ligatures the layout made ("fi" in "Certificate").
+    return QString::fromUtf8(p.readAllStandardOutput())
+        .normalized(QString::NormalizationForm_KC)
+        .simplified();
 }

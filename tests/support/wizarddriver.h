@@ -16,6 +16,9 @@ struct WizardDriver
     CalibrationWizard &wizard;
 
     void fillIntro();
+    /// Empties the calibration history and the settings, then lets calibration pages capture at
+    /// once and readings count as stable after 150 ms, so that tests do not wait the real times.
+    static void startClean();
     bool click(QWizard::WizardButton button);
     /// Applies `psi` and waits until the engine has passed on the sender's reading of it.
     bool hearReading(double psi);
@@ -57,9 +60,10 @@ struct CalibrationRun
     }
     /// Everything asked of the sender has reached it and been answered.
     bool settle() { return link.waitLineFree(5000); }
-    /// The requests the sender received, polls left out: command code and payload in hex.
-    QStringList wire() const;
 };
 
-/// The text of a PDF as pdftotext reads it, white space simplified.
+/// The requests `sender` received, polls left out: command code and payload in hex.
+QStringList wireOf(const SimulatedSender &sender);
+
+/// The text of a PDF as pdftotext reads it, ligatures spelled out and white space simplified.
 QString pdfText(const QString &path);
