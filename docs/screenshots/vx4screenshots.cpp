@@ -5,6 +5,7 @@
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "senderwindow.h"
+#include "settingskeys.h"
 #include "wizarddriver.h"
 
 #include <QApplication>
@@ -58,7 +59,7 @@ void calibrate(SenderWindow &w, const QString &folder, bool *done)
     auto *wizard = qobject_cast<CalibrationWizard *>(QApplication::activeModalWidget());
     if (!wizard)
         qFatal("the calibration wizard did not open");
-    wizard->resize(900, 760);
+    wizard->setGeometry(0, 0, 900, 940);
     WizardDriver driver { w.sender, w.engine(), *wizard };
     driver.fillIntro();
     const std::array<double, CalPages::SetPointCount> asFound { 3, -2, 7, 13, 6 };
@@ -82,7 +83,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
-    settings.setValue(QStringLiteral("calsetup/settleSeconds"), 1);
+    namespace K = SettingsStore::CalSetupGroup;
+    settings.setValue(QStringLiteral("%1/%2").arg(K::Name, K::SettleSeconds), 1);
 
     SenderWindow w;
     w.window->show();
@@ -98,14 +100,14 @@ int main(int argc, char **argv)
 
     w.ui()->actionCalibrationHistory->trigger();
     QWidget *history = nullptr;
-    QTest::qWaitFor([&] {
+    const bool opened = QTest::qWaitFor([&] {
         for (QWidget *top : QApplication::topLevelWidgets())
             if (top->objectName() == QLatin1String("historyWindow") && top->isVisible())
                 history = top;
         return history != nullptr;
     });
-    if (!history)
+    if (!opened)
         qFatal("the history window did not open");
-    history->resize(1000, 760);
+    history->setGeometry(0, 0, 1000, 760);
     return save(history, folder + QStringLiteral("/calibration-history.png")) ? 0 : 1;
 }
