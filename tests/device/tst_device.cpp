@@ -2,7 +2,6 @@
 // resend timing seen by the sender, the lost sender, the receive path under noise, APP CHANGE, a
 // vanishing port and a slow line. The firmware download is in tst_download.
 #include "VX4interface.h"
-#include "bytes.h"
 #include "downloadimage.h"
 #include "enginesignals.h"
 #include "simlink.h"
@@ -42,7 +41,6 @@ private slots:
     void requests_carryTheirValuesHighByteFirst();
     void connecting_asksByFirmwareAndSignalsInOrder_data();
     void connecting_asksByFirmwareAndSignalsInOrder();
-    void silentSender_getsFastQueriesThenSlowOnes();
     void unansweredRequests_resentAfterTheirFullTimeOutThenGivenUpInTurn();
     void lostSender_foundSilentOnTimeAndReconnected_data();
     void lostSender_foundSilentOnTimeAndReconnected();
@@ -62,19 +60,9 @@ void TestDevice::requests_carryTheirValuesHighByteFirst_data()
 {
     QTest::addColumn<Op>("operation");
     QTest::addColumn<QByteArray>("frameWithoutCrc");
-    // A row near the top of the 24-bit range, its three address bytes all different.
-    ProgramMemoryRow row(ProgramRowWords);
-    row.address = 0xFE7F40;
-    QByteArray rowFrame = QByteArray::fromHex("3e8a03fe7f40");
-    for (int k = 0; k < ProgramRowWords; ++k) {
-        row.words[k] = quint32(0x1200 + k);
-        VX4Bytes::appendWord(rowFrame, quint16(0x1200 + k));
-    }
     const auto add = [](const char *name, const char *hex, const Op &op) {
         QTest::newRow(name) << op << QByteArray::fromHex(hex);
     };
-    QTest::newRow("WRITE PROG MEM")
-        << Op([row](VX4Interface &e) { e.writeProgramMemory(row); }) << rowFrame;
     add("READ PROG MEM", "3e0a04abcdef", [](VX4Interface &e) { e.readProgramMemory(0x7abcdef); });
     add("WRITE EEPROM", "3e0a050203a5", [](VX4Interface &e) { e.writeEeprom(0x10203, 0xA5); });
     add("CAPTURE PRESSURE", "3e0a0d04f448", [](VX4Interface &e) { e.capturePressure(4, -3000); });
@@ -103,9 +91,6 @@ void TestDevice::connecting_asksByFirmwareAndSignalsInOrder_data()
     QTest::addColumn<Commands>("requests");
     QTest::addColumn<QString>("events");
     const Commands all = { AppQuery, GetFirmVer, GetSerial, GetCalData, ModeQuery, GetOffset };
-    QTest::newRow("firmware 0.9") << 1 << 9 << 0 << true << all
-                                  << "app 1,firmware 0.9,serial 4321,caldate 2025-05-06 07:08,"
-                                     "mode 0,offset -100,connected,app 1";
     QTest::newRow("firmware 0.7, calibration mode, no date")
         << 1 << 7 << 1 << false << all
         << "app 1,firmware 0.7,serial 4321,caldate invalid,mode 1,offset -100,connected,app 1";
@@ -137,24 +122,6 @@ void TestDevice::connecting_asksByFirmwareAndSignalsInOrder()
     QCOMPARE(recorded.events.join(','), events);
     // The first poll follows at once and asks for the application only.
     QTRY_COMPARE(link->sender.requestCommands(), requests + Commands { AppQuery });
-    if (app == PressureSendingApp)
-        QCOMPARE(link->engine->serialNumberString(), QString("OVX4-4321"));
-}
-
-void TestDevice::silentSender_getsFastQueriesThenSlowOnes()
-{
-    link->sender.setSilent(true);
-    QVERIFY(link->openEngine());
-    EngineSignals recorded(link->engine.get());
-    link->engine->startConnecting();
-    const QList<qint64> &t = link->arrivalMs;
-    QTRY_VERIFY_WITH_TIMEOUT(t.size() >= 22, 10000);
-    QCOMPARE(link->sender.requestCommands(), Commands(t.size(), AppQuery));
-    // Twenty sends 150 ms apart; the query that follows the give-up waits 500 ms per send.
-    QVERIFY2(t.at(20) - t.at(0) >= 20 * 150 - 10 && t.at(19) - t.at(0) < 19 * 150 + 1500,
-             qPrintable(gaps(t)));
-    QVERIFY2(t.at(21) - t.at(20) >= 488, qPrintable(gaps(t)));
-    QVERIFY(recorded.events.isEmpty());
 }
 
 void TestDevice::unansweredRequests_resentAfterTheirFullTimeOutThenGivenUpInTurn()
@@ -243,7 +210,6 @@ void TestDevice::receivedBytes_giveTheWaitingRequestItsAnswerOnce_data()
     row("two frames in one read", p100 + m200, "pressure 100,pressure -200");
     row("frames cut anywhere", p100 + m200 + mode, "pressure 100,pressure -200," + modeEvents, 3);
     row("request frames are garbage", QByteArray::fromHex("3e07008baf0d0a") + p100, "pressure 100");
-    row("stray byte, then a frame", QByteArray::fromHex("00") + p100, "pressure 100");
     row("zero length drops only the marker", QByteArray::fromHex("3c00") + p100 + m200,
         "pressure 100,pressure -200");
     row("bad crc, then a good frame", badCrc + m200, "pressure -200");
@@ -253,7 +219,6 @@ void TestDevice::receivedBytes_giveTheWaitingRequestItsAnswerOnce_data()
         "pressure 42," + modeEvents);
     // A large length byte starts a frame that never completes: it is given up in time.
     row("noise pair", QByteArray::fromHex("3cf0") + mode, modeEvents);
-    row("two noise pairs", QByteArray::fromHex("3c403c50") + mode, modeEvents);
     row("length byte below 7", QByteArray::fromHex("3c03") + mode, modeEvents);
     // The bad frame takes the answer's first bytes: scanning resumes inside it.
     row("crc mismatch over the answer", QByteArray::fromHex("3c0a") + mode, modeEvents);
@@ -307,15 +272,11 @@ void TestDevice::appChange_acknowledgedThenIdentifiedByItsQuery()
     EngineSignals recorded(link->engine.get());
     link->engine->changeApp();
     VX4Interface *engine = link->engine.get();
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return engine->isConnected() && engine->app() == 1 - from
-                && engine->queuedMessages().isEmpty();
-        },
-        5000));
+    QTRY_VERIFY(engine->isConnected() && engine->app() == 1 - from
+                && engine->queuedMessages().isEmpty());
     QTest::qWait(400); // the next poll finds nothing new
-    const bool intoApplication = from == Bootloader;
     QCOMPARE(int(engine->app()), 1 - from);
+    const bool intoApplication = from == Bootloader;
     QCOMPARE(engine->serialNumber(), intoApplication ? 4321 : 0);
     QCOMPARE(engine->firmwareMajor(), intoApplication ? 1 : 255);
     QCOMPARE(link->sender.requestCommands().count(AppChange), 1);
