@@ -1,5 +1,6 @@
-// A package's HEX text to the rows of a download: texts that load (line ends, blanks, order, the
-// top of the word space) and texts refused with the line and what is wrong.
+// A package's HEX text to the rows of a download: texts that load (line ends, blanks, order,
+// address records, bytes paired low first into rows of 64 words) and texts refused with the line
+// and what is wrong, field by field.
 #include "firmwareimage.h"
 #include "hexrecord.h"
 
@@ -40,9 +41,19 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
           Words0);
     loads("records out of order", hexRecord(0, 0x82, "7856") + "\r\n" + Word0 + "\r\n" + Eof,
           Words0 + Words { { 0x41, 0x5678 } });
+    loads("lower case", hexRecord(0, 0, "3412cdab").toLower() + "\r\n" + Eof, Words0);
+    // Words 0x13F and 0x140 are the last of one row and the first of the next.
+    loads("two rows", hexRecord(0, 0x27E, "cdab0102") + "\r\n" + Eof,
+          { { 0x13F, 0xABCD }, { 0x140, 0x0201 } });
     loads("the last word of the word space",
           hexRecord(4, 0, "01FF") + "\r\n" + hexRecord(0, 0xFFFE, "3412") + "\r\n" + Eof,
           { { 0xFFFFFF, 0x1234 } });
+    loads("segment address", ":020000021000EC\r\n" + hexRecord(0, 0x10, "3412") + "\r\n" + Eof,
+          { { 0x8008, 0x1234 } });
+    loads("segment address, odd paragraph",
+          ":020000020123D8\r\n" + hexRecord(0, 0x10, "3412") + "\r\n" + Eof, { { 0x920, 0x1234 } });
+    loads("other record types are passed over",
+          hexRecord(5, 0, "00001234") + "\r\n" + Word0 + "\r\n" + Eof, Words0);
 
     const auto refused = [](const char *name, const QByteArray &text, const QString &reason) {
         QTest::newRow(name) << text << Words() << reason;
@@ -54,22 +65,34 @@ void TestFirmwareImage::hexText_givesTheWordsOrTheReason_data()
     refused("CR alone between records", Eof + "\r\n" + Word0 + "\r" + Eof, line2 + lone);
     refused("two records on a line", "\r\n" + Word0 + Eof + "\r\n",
             line2 + "there is more after the record's checksum");
-    refused("NUL after the checksum", "\r\n" + Word0 + QByteArray(1, '\0') + "\r\n" + Eof,
-            line2 + "there is more after the record's checksum");
     refused("byte at 0x2000000",
             hexRecord(4, 0, "0200") + "\r\n" + hexRecord(0, 0, "3412") + "\r\n" + Eof,
-            line2 + "the data record puts a byte at address 0x2000000, beyond");
-    refused("record across 0x2000000",
-            hexRecord(4, 0, "01FF") + "\r\n" + hexRecord(0, 0xFFFE, "34120100") + "\r\n" + Eof,
             line2 + "the data record puts a byte at address 0x2000000, beyond");
     refused("record wrapping past 0xffffffff",
             hexRecord(4, 0, "FFFF") + "\r\n" + hexRecord(0, 0xFFFF, "3412") + "\r\n" + Eof,
             line2 + "the data record runs past the highest address, 0xffffffff.");
     refused("no end-of-file record", Word0 + "\r\n", "no end-of-file record");
+    refused("no data", Eof, "no program data");
+    refused("a byte twice", Word0 + "\r\n" + hexRecord(0, 2, "cdab") + "\r\n" + Eof,
+            "the byte at address 0x2 more than once");
+    refused("odd number of bytes", hexRecord(0, 0, "010203") + "\r\n" + Eof,
+            "an odd number of bytes (3)");
+    refused("low byte missing", hexRecord(0, 0x201, "0102") + "\r\n" + Eof,
+            "0x201 without its partner at address 0x200");
     refused("wrong checksum", Eof + "\r\n:0100200001DD\r\n",
             line2 + "the record's checksum is DD, but its contents call for DE");
-    refused("leading blank", "\r\n " + Eof, line2 + "it does not start with ':'");
-    refused("data cut short", "\r\n:02000000AB", line2 + "it holds fewer data bytes");
+    // A record that does not read names the first field that fails.
+    for (const auto &[record, field] : QList<QPair<const char *, const char *>> {
+             { " :00000001FF", "it does not start with ':'" },
+             { ":G0000001FF", "its byte count" },
+             { ":0", "its byte count" },
+             { ":00+00001FF", "its load address" },
+             { ":000000Z1FF", "its record type" },
+             { ":0200000012G4E9", "it holds fewer data bytes" },
+             { ":02000000AB", "it holds fewer data bytes" },
+             { ":02000000ABCD", "its checksum after the data" },
+             { ":0100000001", "its checksum after the data" } })
+        refused(record, "\r\n" + QByteArray(record), line2 + field);
     refused(
         "extended address of one byte", "\r\n" + hexRecord(4, 0, "01"),
         line2
