@@ -138,12 +138,15 @@ void TestDownload::download_endsAsTheSenderShows_data()
         repeated(AppQuery, 3, 3, "01"), Success, 2, 3);
     row("state 5: four unconfirmed writes", App, repeated(WriteProgMem, 1, 4, "00"), aborted(5), 1,
         4, "ff");
-    // Row 0: two short reads, two unconfirmed writes; row 1: two unconfirmed writes.
+    // Row 0: two short reads, two unconfirmed writes; row 1: two short reads, counted afresh.
     const QByteArray shortRead(100, '\x12');
     row("states 4 and 5: two failures at each step of each row", App,
-        Faults { { ReadProgMem, 1, shortRead }, { ReadProgMem, 2, shortRead } }
-            + repeated(WriteProgMem, 1, 2, "00") + repeated(WriteProgMem, 4, 5, "00"),
-        Success, 1, 7);
+        Faults { { ReadProgMem, 1, shortRead },
+                 { ReadProgMem, 2, shortRead },
+                 { ReadProgMem, 5, shortRead },
+                 { ReadProgMem, 6, shortRead } }
+            + repeated(WriteProgMem, 1, 2, "00"),
+        Success, 1, 5);
     // A row read back wrong is written again, but the valid flag never goes over it.
     const auto corrupt = [](SimulatedSender::CorruptWrites how) {
         return [how](SimLink &l) { l.sender.setCorruptWrites(how); };
