@@ -84,38 +84,26 @@ void TestDevice::requests_carryTheirValuesHighByteFirst()
 
 void TestDevice::connecting_asksByFirmwareAndSignalsInOrder_data()
 {
-    QTest::addColumn<int>("app");
-    QTest::addColumn<int>("minor");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("dateStored");
+    QTest::addColumn<QString>("controls"); ///< the simulator's control lines for the sender
     QTest::addColumn<Commands>("requests");
     QTest::addColumn<QString>("events");
     const Commands all = { AppQuery, GetFirmVer, GetSerial, GetCalData, ModeQuery, GetOffset };
     QTest::newRow("firmware 0.7, calibration mode, no date")
-        << 1 << 7 << 1 << false << all
+        << "firmware 0.7;mode calibration" << all
         << "app 1,firmware 0.7,serial 4321,caldate invalid,mode 1,offset -100,connected,app 1";
     QTest::newRow("firmware 0.6 has no offset")
-        << 1 << 6 << 0 << true << all.mid(0, 5)
+        << "firmware 0.6;caldate 2025-05-06 07:08" << all.mid(0, 5)
         << "app 1,firmware 0.6,serial 4321,caldate 2025-05-06 07:08,mode 0,connected,app 1";
-    QTest::newRow("bootloader") << 0 << 9 << 0 << true << Commands { AppQuery }
+    QTest::newRow("bootloader") << "app bootloader" << Commands { AppQuery }
                                 << "app 0,connected,app 0";
 }
 
 void TestDevice::connecting_asksByFirmwareAndSignalsInOrder()
 {
-    QFETCH(int, app);
-    QFETCH(int, minor);
-    QFETCH(int, mode);
-    QFETCH(bool, dateStored);
+    QFETCH(QString, controls);
     QFETCH(Commands, requests);
     QFETCH(QString, events);
-    link->sender.setApp(VX4App(app));
-    link->sender.setMode(VX4Mode(mode));
-    link->sender.setFirmwareVersion(0, quint8(minor));
-    link->sender.setSerialNumber(4321);
-    link->sender.setAdOffset(-100);
-    link->sender.setCalDateTime(dateStored ? QDateTime(QDate(2025, 5, 6), QTime(7, 8))
-                                           : QDateTime());
+    QVERIFY(link->control("serial 4321;adoffset -100;" + controls));
     QVERIFY(link->openEngine());
     EngineSignals recorded(link->engine.get());
     QVERIFY(link->connectEngine(5000));

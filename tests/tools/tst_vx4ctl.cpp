@@ -5,7 +5,6 @@
 #include "firmwareimage.h"
 #include "firmwarepackage.h"
 #include "hexrecord.h"
-#include "simcontrols.h"
 #include "simlink.h"
 
 #include <QJsonDocument>
@@ -23,23 +22,6 @@
 using namespace VX4Protocol;
 
 namespace {
-
-/// A simulated sender, set up and looked at through the simulator's own control lines.
-struct Sender : SimLink
-{
-    Drift drift { 0, 0, DefaultWobblePeriodS, {} };
-    SimTarget target { sender, pty, drift };
-
-    explicit Sender(const QString &controls)
-    {
-        for (const QString &line : controls.split(';', Qt::SkipEmptyParts)) {
-            QString reply;
-            if (!runControl(target, line, &reply))
-                qFatal("Not a control line: %s", qPrintable(line));
-        }
-    }
-    QString status() const { return simStatus(target); }
-};
 
 /// Two whole rows (bytes 0-255) and the first eight words of the third: its other words are the
 /// sender's own and must survive the download.
@@ -270,12 +252,13 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders()
     QFETCH(QString, after);
     QFETCH(QStringList, results);
     QFETCH(bool, terminal);
-    std::vector<std::unique_ptr<Sender>> senders;
+    std::vector<std::unique_ptr<SimLink>> senders;
     QStringList ports;
     const QList<ProgramMemoryRow> rows = FirmwareImage::fromHex(hexImage("\r\n")).rows;
     QList<QMap<quint32, quint16>> expected;
     for (const QString &setup : setups) {
-        senders.push_back(std::make_unique<Sender>(setup));
+        senders.push_back(std::make_unique<SimLink>());
+        QVERIFY(senders.back()->control(setup));
         SimulatedSender &sender = senders.back()->sender;
         for (quint32 w = 0x100; w < 0x140; ++w)
             sender.setProgramWord(w, quint16(0x1100 + w));
@@ -289,7 +272,8 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders()
                  .match(result.out)
                  .hasMatch(),
              qPrintable(result.out));
-    QVERIFY2(senders.front()->status().contains(after), qPrintable(senders.front()->status()));
+    const QString status = simStatus(senders.front()->target);
+    QVERIFY2(status.contains(after), qPrintable(status));
     // A failure is one line on standard error saying what and why; JSON has no other output.
     const bool json = args.contains("--json");
     for (const QString &line : json ? result.out.split('\n', Qt::SkipEmptyParts) : QStringList())
