@@ -197,15 +197,13 @@ void TestSoak::soak_keepsEveryInvariant()
         ? qEnvironmentVariable("VX4_SOAK_SEED").toUInt()
         : seconds ? quint32(QDateTime::currentMSecsSinceEpoch())
                   : 20261206;
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QLoggingCategory::setFilterRules("default.debug=false");
     Soak soak;
     soak.rng.seed(seed);
     soak.clock.start();
-    if (!soak.link.connectEngine())
-        soak.violation(QStringLiteral("the engine never connected"));
+    QVERIFY(soak.link.connectEngine());
     while (soak.violations.isEmpty() && soak.clock.elapsed() < (seconds ? seconds : 9) * 1000)
         soak.cycle();
-    qInstallMessageHandler(nullptr);
     const QString summary = QString::asprintf("seed %u: faults %d, downloads %d (%d succeeded)",
                                               seed, soak.faults, soak.downloads, soak.successes);
     qInfo("%s", qPrintable(summary));
