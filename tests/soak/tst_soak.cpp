@@ -15,7 +15,14 @@ using namespace VX4Protocol;
 namespace {
 constexpr int RecoveryLimitMs = 3000; ///< the engine is heard and connected this soon after faults
 constexpr int ActivityLimitMs = 60000; ///< longest a download may take under faults
-constexpr int DefaultRestartDelayMs = 30; ///< the simulator's own restart delay
+constexpr qint64 MemoryGrowthLimitKb = 20 * 1024; ///< growth of the process allowed over a run
+
+qint64 residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    return text.mid(text.indexOf("VmRSS:") + 6).simplified().split(' ').first().toLongLong();
+}
 
 /// Dropped answers, corrupted CRCs, garbage, noise pairs, silences, late answers, rows stored
 /// wrong and applications that restart late after APP CHANGE hit the line during firmware
@@ -55,11 +62,8 @@ struct Soak
     {
         faulty = false;
         silentUntilMs = 0;
-        link.sender.setSilent(false);
-        link.sender.dropNextAnswers(0);
-        link.sender.setAnswerDelay(0);
-        link.sender.setCorruptWrites(SimulatedSender::CorruptWrites::Off);
-        link.sender.setRestartDelay(DefaultRestartDelayMs);
+        // The simulator's own restart delay, and no fault.
+        link.control("silent off;drop 0;delay 0;corruptwrites off;restartdelay 30");
     }
 
     void injectFault()
@@ -202,10 +206,16 @@ void TestSoak::soak_keepsEveryInvariant()
     soak.rng.seed(seed);
     soak.clock.start();
     QVERIFY(soak.link.connectEngine());
+    soak.cycle(); // warms every path up before memory is measured
+    const qint64 firstKb = residentKb();
     while (soak.violations.isEmpty() && soak.clock.elapsed() < (seconds ? seconds : 9) * 1000)
         soak.cycle();
-    const QString summary = QString::asprintf("seed %u: faults %d, downloads %d (%d succeeded)",
-                                              seed, soak.faults, soak.downloads, soak.successes);
+    const qint64 lastKb = residentKb();
+    if (lastKb - firstKb > MemoryGrowthLimitKb)
+        soak.violation(QStringLiteral("memory grew by more than %1 kB").arg(MemoryGrowthLimitKb));
+    const QString summary = QString::asprintf(
+        "seed %u: faults %d, downloads %d (%d succeeded), memory %lld kB -> %lld kB", seed,
+        soak.faults, soak.downloads, soak.successes, firstKb, lastKb);
     qInfo("%s", qPrintable(summary));
     QVERIFY2(soak.violations.isEmpty(),
              qPrintable(summary + "\n  " + soak.violations.join("\n  ")));

@@ -202,12 +202,12 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders_data()
     row("json: usage", "--json --port PORT serial 70000", "", 2,
         "^\\{\"error\":\"[^\"]+\",\"exitCode\":2,.*\\}\n$", "serial 1234,");
     // A file that is no image is refused, naming the file and why.
-    for (const auto &[file, why] :
-         QList<QPair<const char *, const char *>> { { "CORRUPT", "File data is corrupt" },
-                                                    { "LFPACKAGE", "CR LF" },
-                                                    { "NOTFIRMWARE", "Incorrect file type." },
-                                                    { "CUTSHORT", "no end-of-file record" },
-                                                    { "MISSING", "Could not open file." } })
+    // clang-format off
+    for (const auto &[file, why] : QList<QPair<const char *, const char *>> {
+             { "CORRUPT", "File data is corrupt" }, { "LFPACKAGE", "CR LF" },
+             { "NOTFIRMWARE", "Incorrect file type." }, { "CUTSHORT", "no end-of-file record" },
+             { "MISSING", "Could not open file." } })
+        // clang-format on
         row(file, QStringLiteral("--port PORT flash %1").arg(file), "", 2,
             qPrintable(QStringLiteral("^vx4ctl: /.*/%1: .*%2").arg(file, why)));
     for (const char *usage :
