@@ -1,9 +1,10 @@
-// Firmware files: Intel HEX records to image, words and rows (failures field by field, objcopy's
-// output), the image checks, and package files as vx4pack writes them and the reader refuses them.
+// Firmware files: a package's HEX text to the rows of a download, or the line and what is wrong;
+// objcopy's HEX files read and packed by vx4pack; package files as the writer lays them out and
+// vx4pack writes them, and the reader refusing every damaged one.
+#include "firmwareimage.h"
 #include "firmwarepackage.h"
 #include "hexrecord.h"
 #include "intelhex.h"
-#include "logcapture.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -14,38 +15,15 @@
 
 #include <sys/resource.h>
 
-using Entries = IntelHex::EntryList;
 using Reader = FirmwarePackageReader;
+using Words = QList<QPair<quint32, quint32>>; ///< (word address, word)
 
 namespace {
 
-/// One Intel HEX record with its checksum, without a line end.
-QString record(quint8 type, quint16 address, const char *hexData)
-{
-    return QString::fromLatin1(hexRecord(type, address, hexData));
-}
-
-/// Image bytes from `address` on.
-Entries at(quint32 address, const QByteArray &bytes)
-{
-    Entries entries;
-    for (char byte : bytes)
-        entries.append({ address++, quint8(byte) });
-    return entries;
-}
-Entries at(quint32 address, const char *hexBytes)
-{
-    return at(address, QByteArray::fromHex(hexBytes));
-}
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(4711);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes;
-}
+const QByteArray Eof = ":00000001FF";
+const QByteArray End = "\r\n" + Eof; // the line end of the last data record, and the end record
+const QByteArray Word0 = hexRecord(0, 0, "3412cdab"); // words 0x1234, 0xABCD at word address 0
+const Words Words0 { { 0, 0x1234 }, { 1, 0xABCD } };
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -64,9 +42,7 @@ QPair<int, QString> run(const QString &program, const QStringList &arguments)
              QString::fromLocal8Bit(process.readAllStandardError()) };
 }
 
-const QByteArray SampleHex
-    = (record(0, 0, "00000400") + "\r\n" + record(0, 4, "3412cdab") + "\r\n:00000001FF\r\n")
-          .toLatin1();
+const QByteArray SampleHex = ":00000001FF\r\n";
 const QDateTime SampleDate(QDate(2024, 3, 1), QTime(10, 20, 30));
 
 QByteArray samplePackage(qint32 formatVersion = FirmwarePackage::FormatVersion)
@@ -77,7 +53,7 @@ QByteArray samplePackage(qint32 formatVersion = FirmwarePackage::FormatVersion)
     package.versionMinor = 5;
     package.packagedOn = SampleDate;
     package.hexData = SampleHex;
-    package.description = QStringLiteral("Zero drift fixed. Grüße");
+    package.description = QStringLiteral("Zé");
     package.md5 = packageDigest(package);
     return FirmwarePackageWriter::toBytes(package);
 }
@@ -91,9 +67,8 @@ class TestFirmwareFiles : public QObject
 private slots:
     void initTestCase();
     void init();
-    void hexFile_givesTheImageOrFailsAtTheBadField_data();
-    void hexFile_givesTheImageOrFailsAtTheBadField();
-    void bytes_pairLowByteFirstIntoRowsOf64();
+    void hexText_givesTheWordsOrTheReason_data();
+    void hexText_givesTheWordsOrTheReason();
     void objcopyHex_readsAndPacksAsItsBinary_data();
     void objcopyHex_readsAndPacksAsItsBinary();
     void writer_laysTheFieldsOutBigEndian();
@@ -125,90 +100,91 @@ void TestFirmwareFiles::init()
     QVERIFY(dir->isValid());
 }
 
-void TestFirmwareFiles::hexFile_givesTheImageOrFailsAtTheBadField_data()
+void TestFirmwareFiles::hexText_givesTheWordsOrTheReason_data()
 {
-    QTest::addColumn<QStringList>("lines"); // a file, the lines ended by CR LF
-    QTest::addColumn<Entries>("image");
-    QTest::addColumn<QStringList>("logged"); // empty: the file is valid
-    QTest::newRow("lower case, text after the checksum")
-        << QStringList { ":0300300002337a1e;junk" } << at(0x30, "02337a") << QStringList();
-    QTest::newRow("NUL ends the record")
-        << QStringList { QStringLiteral(":0100000055AA\0ZZ") } << at(0, "55") << QStringList();
-    QTest::newRow("other types and records after the end")
-        << QStringList { record(5, 0, "00001234"), ":00000001FF", record(0, 4, "01") }
-        << at(4, "01") << QStringList();
-    QTest::newRow("linear address, wrapping")
-        << QStringList { record(0, 2, "11"), record(4, 0, "0001"), record(0, 0xFFFF, "3344") }
-        << at(2, "11") + at(0x1FFFF, "3344") << QStringList();
-    QTest::newRow("linear address, high")
-        << QStringList { ":02000004ABCD82", record(0, 0x10, "22") } << at(0xABCD0010, "22")
-        << QStringList();
-    QTest::newRow("segment address") << QStringList { ":020000021000EC", record(0, 0x10, "22") }
-                                     << at(0x10010, "22") << QStringList();
-    QTest::newRow("segment address, odd paragraph")
-        << QStringList { ":020000020123D8", record(0, 0x10, "22") } << at(0x1240, "22")
-        << QStringList();
-    QTest::newRow("out of order, blank lines, LF and CR alone")
-        << QStringList { record(0, 4, "0506") + "\n" + record(0, 0, "0102"), "",
-                         record(0, 2, "0304") + "\r:00000001FF" }
-        << at(0, "010203040506") << QStringList();
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<Words>("words"); // of the rows, in order
+    QTest::addColumn<QString>("reason"); // part of the refusal; empty: the image loads
 
-    // A bad record fails the file, keeping what came before it, and the log names the field.
-    const auto bad = [](const char *name, const QString &text, const QStringList &logged) {
-        QTest::newRow(name) << QStringList { record(4, 0, "0002"), record(0, 0x10, "aa"), text,
-                                             record(0, 0x20, "cc") }
-                            << at(0x20010, "aa") << logged;
+    const auto loads = [](const char *name, const QByteArray &text, const Words &words) {
+        QTest::newRow(name) << text << words << QString();
     };
-    const auto field = [&](const char *name, const QString &text, const char *what) {
-        bad(name, text,
-            { QStringLiteral("Invalid %1 HEX record: \"%2\"").arg(QLatin1String(what), text),
-              "Error converting HEX record to QList<quint32>." });
+    loads("CR LF, lower case", Word0.toLower() + End + "\r\n", Words0);
+    loads("CR CR LF", Word0 + "\r\r\n" + Eof + "\r\r\n", Words0);
+    loads("last record ended by LF alone", Word0 + "\r\n" + Eof + "\n", Words0);
+    loads("blanks after the checksum, empty lines", "\r\n" + Word0 + " \t\r\n\r\n\n\r\n" + Eof,
+          Words0);
+    loads("records out of order", hexRecord(0, 0x82, "7856") + "\r\n" + Word0 + End,
+          Words0 + Words { { 0x41, 0x5678 } });
+    // Words 0x13F and 0x140 are the last of one row and the first of the next.
+    loads("two rows", hexRecord(0, 0x27E, "cdab0102") + End,
+          { { 0x13F, 0xABCD }, { 0x140, 0x0201 } });
+    loads("the last word of the word space",
+          hexRecord(4, 0, "01FF") + "\r\n" + hexRecord(0, 0xFFFE, "3412") + End,
+          { { 0xFFFFFF, 0x1234 } });
+    loads("segment address, odd paragraph",
+          ":020000020123D8\r\n" + hexRecord(0, 0x10, "3412") + End, { { 0x920, 0x1234 } });
+    loads("other record types are passed over", hexRecord(5, 0, "00001234") + "\r\n" + Word0 + End,
+          Words0);
+
+    const auto refused = [](const char *name, const QByteArray &text, const QString &reason) {
+        QTest::newRow(name) << text << Words() << reason;
     };
-    field("no colon", "00000001FF", "start to");
-    field("count not hex", ":G0000001FF", "byte count in");
-    field("count cut", ":0", "byte count in");
-    field("address signed", ":00+00001FF", "address in");
-    field("address cut", ":00000", "address in");
-    field("type not hex", ":000000Z1FF", "record type in");
-    field("data not hex", ":0200000012G4E9", "data byte in");
-    field("count beyond the data", ":FF000000ABCD", "data byte in");
-    field("count one beyond the data", ":02000000ABCD", "checksum in");
-    field("checksum missing", ":0100000001", "checksum in");
-    bad("checksum wrong", ":0100200001DD", { "HEX record as QList<quint32> failed check." });
-    for (const QString &text : { record(4, 0, "01"), record(2, 0, "") })
-        bad("address record short", text,
-            { "Extended address record without its two address bytes: \"" + text + "\"" });
+    const QString line2 = QStringLiteral("Line 2 of the firmware image: ");
+    const QString lone = QStringLiteral("a line ends with a lone CR or LF and another record");
+    refused("LF alone between records", Word0 + "\n" + Eof + "\r\n",
+            "Line 1 of the firmware image: " + lone);
+    refused("CR alone between records", Eof + "\r\n" + Word0 + "\r" + Eof, line2 + lone);
+    refused("two records on a line", "\r\n" + Word0 + Eof + "\r\n",
+            line2 + "there is more after the record's checksum");
+    refused("byte at 0x2000000", hexRecord(4, 0, "0200") + "\r\n" + hexRecord(0, 0, "3412") + End,
+            line2 + "the data record puts a byte at address 0x2000000, beyond");
+    refused("record wrapping past 0xffffffff",
+            hexRecord(4, 0, "FFFF") + "\r\n" + hexRecord(0, 0xFFFF, "3412") + End,
+            line2 + "the data record runs past the highest address, 0xffffffff.");
+    refused("no end-of-file record", Word0 + "\r\n", "no end-of-file record");
+    refused("no data", Eof, "no program data");
+    refused("a byte twice", Word0 + "\r\n" + hexRecord(0, 2, "cdab") + End,
+            "the byte at address 0x2 more than once");
+    refused("odd number of bytes", hexRecord(0, 0, "010203") + End, "an odd number of bytes (3)");
+    refused("low byte missing", hexRecord(0, 0x201, "0102") + End,
+            "0x201 without its partner at address 0x200");
+    refused("wrong checksum", Eof + "\r\n:0100200001DD\r\n",
+            line2 + "the record's checksum is DD, but its contents call for DE");
+    // A record that does not read names the first field that fails.
+    // clang-format off
+    for (const auto &[record, field] : QList<QPair<const char *, const char *>> {
+             { " :00000001FF", "it does not start with ':'" }, { ":G0000001FF", "its byte count" },
+             { ":0", "its byte count" }, { ":00+00001FF", "its load address" },
+             { ":000000Z1FF", "its record type" }, { ":0200000012G4E9", "it holds fewer data" },
+             { ":02000000AB", "it holds fewer data" }, { ":02000000ABCD", "its checksum after" },
+             { ":0100000001", "its checksum after" } })
+        // clang-format on
+        refused(record, "\r\n" + QByteArray(record), line2 + field);
+    refused("extended address of one byte", "\r\n" + hexRecord(4, 0, "01"),
+            line2 + "the extended address record must hold 2 data bytes");
+    // Refused for its size alone: as text it holds nothing but empty lines.
+    refused("longer than a full image", QByteArray(FirmwareImage::MaxTextSize + 1, '\n'),
+            QStringLiteral("is %1 bytes of HEX text").arg(FirmwareImage::MaxTextSize + 1));
 }
 
-void TestFirmwareFiles::hexFile_givesTheImageOrFailsAtTheBadField()
+void TestFirmwareFiles::hexText_givesTheWordsOrTheReason()
 {
-    QFETCH(QStringList, lines);
-    QFETCH(Entries, image);
-    QFETCH(QStringList, logged);
-    QVERIFY(writeFile(path("image.hex"), lines.join(QStringLiteral("\r\n")).toLatin1()));
-    LogCapture log;
-    const IntelHex hex(path("image.hex"));
-    QCOMPARE(log.textsFrom(QStringLiteral("intelhex")), logged);
-    QCOMPARE(hex.fileValid, logged.isEmpty());
-    QCOMPARE(hex.bytes, image);
-}
-
-void TestFirmwareFiles::bytes_pairLowByteFirstIntoRowsOf64()
-{
-    LogCapture log;
-    const Entries words = IntelHex::toWords(at(0x200, "3412") + at(0x27E, "cdab010203"));
-    QCOMPARE(words, (Entries { { 0x100, 0x1234 }, { 0x13F, 0xABCD }, { 0x140, 0x0201 } }));
-    QCOMPARE(log.texts(),
-             QStringList { "Odd byte at the end of the image left out of the words: \"0x282\"" });
-
-    ProgramMemoryRow first(64), second(64);
-    first.address = 0x100;
-    first.words[0] = 0x1234;
-    first.words[63] = 0xABCD;
-    second.address = 0x140;
-    second.words[0] = 0x0201;
-    QCOMPARE(IntelHex::toRows(words), (QList<ProgramMemoryRow> { first, second }));
-    QCOMPARE(IntelHex::toRows({}), QList<ProgramMemoryRow> { ProgramMemoryRow(64) });
+    QFETCH(QByteArray, text);
+    QFETCH(Words, words);
+    QFETCH(QString, reason);
+    const FirmwareImage image = FirmwareImage::fromHex(text);
+    QVERIFY2(reason.isEmpty() ? image.error.isEmpty() : image.error.contains(reason),
+             qPrintable(image.error));
+    Words loaded;
+    for (const ProgramMemoryRow &row : image.rows) {
+        QCOMPARE(row.address % 64, 0u);
+        for (qsizetype i = 0; i < row.words.size(); ++i) {
+            if (row.words.at(i) != ProgramMemoryRow::NoData)
+                loaded.append({ row.address + quint32(i), row.words.at(i) });
+        }
+    }
+    QCOMPARE(loaded, words);
 }
 
 void TestFirmwareFiles::objcopyHex_readsAndPacksAsItsBinary_data()
@@ -228,90 +204,78 @@ void TestFirmwareFiles::objcopyHex_readsAndPacksAsItsBinary()
         QSKIP("objcopy is not installed (Debian package binutils), so its HEX files go unchecked");
     QFETCH(quint32, address);
     QFETCH(int, size);
-    const QByteArray binary = randomBytes(size);
+    QByteArray binary(size, Qt::Uninitialized);
+    QRandomGenerator generator(4711);
+    for (char &byte : binary)
+        byte = char(generator.bounded(256));
     QVERIFY(writeFile(path("image.bin"), binary));
     QCOMPARE(run(objcopy,
                  { "-I", "binary", "-O", "ihex", "--change-addresses", QString::number(address),
                    path("image.bin"), path("image.hex") }),
              qMakePair(0, QString()));
     const IntelHex hex(path("image.hex"));
-    QVERIFY(hex.fileValid && hex.endOfFileSeen);
-    QCOMPARE(hex.bytes, at(address, binary));
+    QVERIFY(hex.fileValid && hex.endOfFileSeen && hex.bytes.size() == size);
+    for (int i = 0; i < size; ++i)
+        QCOMPARE(hex.bytes.at(i), IntelHex::Entry(address + i, quint8(binary.at(i))));
 
     QCOMPARE(run(VX4PACK_PATH, { "--version", "1.7", "-o", path("out.vx4f"), path("image.hex") }),
              qMakePair(0, QString()));
     const Reader::Result package = Reader::read(path("out.vx4f"));
     QCOMPARE(package.status, Reader::Ok);
     QVERIFY(qAbs(package.package.packagedOn.secsTo(QDateTime::currentDateTime())) < 600);
-    IntelHex packed;
-    QVERIFY(packed.parseLines(QString::fromLatin1(package.package.hexData).split("\r\n")));
-    QCOMPARE(packed.bytes, hex.bytes);
+    QFile file(path("image.hex"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(package.package.hexData, file.readAll());
 }
 
 void TestFirmwareFiles::writer_laysTheFieldsOutBigEndian()
 {
-    FirmwarePackage package;
-    package.versionMajor = 2;
-    package.versionMinor = 5;
-    package.packagedOn = SampleDate;
-    package.hexData = ":00000001FF\r\n";
-    package.description = QStringLiteral("Zé");
-    const QByteArray bytes = FirmwarePackageWriter::toBytes(package);
-    // Mark, format 12, version, Julian day, ms of the day, local time, HEX text, UTF-16 text.
-    QCOMPARE(bytes.toHex(),
+    // Mark, format 12, version, Julian day, ms of the day, local time, HEX text, UTF-16 text, the
+    // MD5 of all before it.
+    QCOMPARE(samplePackage().toHex(),
              QByteArray("010203040000000c0000000200000005"
                         "00258ad3023815b0ff"
                         "0000000d3a303030303030303146460d0a"
                         "00000004005a00e9"
-                        "ffffffff"));
-    package.md5 = packageDigest(package);
-    QCOMPARE(FirmwarePackageWriter::toBytes(package),
-             bytes.chopped(4) + QByteArray::fromHex("00000010")
-                 + QCryptographicHash::hash(bytes.chopped(4), QCryptographicHash::Md5));
+                        "00000010fc31a03ee7cf91b85647b87cb7fdbb0e"));
 }
 
 void TestFirmwareFiles::vx4pack_refusesWhatTheUtilityWouldRefuse_data()
 {
-    QTest::addColumn<QString>("hex"); // null: no HEX file
+    QTest::addColumn<QByteArray>("hex"); // null: no HEX file
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error"); // empty: written
-    const QString good = record(0, 0, "0102") + "\r\n:00000001FF\r\n";
+    const QByteArray good
+        = hexRecord(0, 8, "0304") + "\n" + hexRecord(0, 0, "0102") + "\n:00000001FF";
     const QStringList v25 { "--version", "2.5" };
     QTest::newRow("no version") << good << QStringList() << "--version MAJOR.MINOR";
     QTest::newRow("version without minor")
         << good << QStringList { "--version", "2" } << "version \"2\" is not MAJOR.MINOR";
     QTest::newRow("bad date") << good << v25 + QStringList { "--date", "March" }
                               << "date \"March\"";
-    QTest::newRow("wrong checksum") << ":0200000001020A\r\n:00000001FF" << v25
+    // The image checks are those of the download, with the line named.
+    QTest::newRow("wrong checksum") << QByteArray(":0200000001020A\r\n:00000001FF") << v25
                                     << "Line 1 of the firmware image: the record's checksum is 0A";
-    QTest::newRow("odd image") << record(0, 0, "010203") + "\r\n:00000001FF" << v25 << "odd number";
-    QTest::newRow("no end of file") << record(0, 0, "0102") << v25 << "no end-of-file record";
-    QTest::newRow("no data") << ":00000001FF" << v25 << "no program data";
-    const QString end = "\r\n:00000001FF";
-    QTest::newRow("address twice") << record(0, 0x10, "0102") + "\r\n" + record(0, 0x11, "0304")
-            + end << v25 << "0x11 more than once";
-    QTest::newRow("high byte missing") << record(0, 0x10, "01") + "\r\n" + record(0, 0x12, "010203")
-            + end << v25 << "0x10 without its partner at address 0x11";
-    QTest::newRow("low byte missing")
-        << record(0, 0x201, "0102") + end << v25 << "0x201 without its partner at address 0x200";
-    QTest::newRow("whole words, unsorted")
-        << record(0, 8, "0304") + "\r\n" + record(0, 0, "0102") + end << v25 << "";
-    QTest::newRow("no HEX file") << QString() << v25 << "cannot read";
-    QTest::newRow("unchecked") << ":0200000001020A\r\n" << v25 + QStringList { "--no-check" } << "";
+    QTest::newRow("whole words, unsorted, LF") << good << v25 << "";
+    QTest::newRow("no HEX file") << QByteArray() << v25 << "cannot read";
+    QTest::newRow("unchecked") << QByteArray(":0200000001020A\r\n")
+                               << v25 + QStringList { "--no-check" } << "";
 }
 
 void TestFirmwareFiles::vx4pack_refusesWhatTheUtilityWouldRefuse()
 {
-    QFETCH(QString, hex);
+    QFETCH(QByteArray, hex);
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
-    QVERIFY(hex.isNull() || writeFile(path("image.hex"), hex.toLatin1()));
+    QVERIFY(hex.isNull() || writeFile(path("image.hex"), hex));
     const auto [exitCode, errors]
         = run(VX4PACK_PATH, arguments << "-o" << path("out.vx4f") << path("image.hex"));
     QVERIFY2(error.isEmpty() ? errors.isEmpty() : errors.contains(error), qPrintable(errors));
     QCOMPARE(exitCode, error.isEmpty() ? 0 : 1);
-    QCOMPARE(Reader::read(path("out.vx4f")).status,
-             error.isEmpty() ? Reader::Ok : Reader::CannotOpen);
+    const Reader::Result written = Reader::read(path("out.vx4f"));
+    QCOMPARE(written.status, error.isEmpty() ? Reader::Ok : Reader::CannotOpen);
+    QVERIFY(!error.isEmpty()
+            || (written.package.versionMajor == 2 && written.package.versionMinor == 5));
 }
 
 void TestFirmwareFiles::packageBytes_areReadOnlyWhenIntact_data()
@@ -328,8 +292,6 @@ void TestFirmwareFiles::packageBytes_areReadOnlyWhenIntact_data()
             << older + QCryptographicHash::hash(older.chopped(4), QCryptographicHash::Md5)
             << int(Reader::Ok);
     }
-    QTest::newRow("mark reversed")
-        << QByteArray(intact).replace(0, 4, "\4\3\2\1") << int(Reader::WrongType);
     for (qsizetype i = 0; i < intact.size(); ++i) {
         for (char flip : { '\x01', '\x80' }) {
             QByteArray changed = intact;
@@ -342,11 +304,10 @@ void TestFirmwareFiles::packageBytes_areReadOnlyWhenIntact_data()
     }
     const qsizetype descriptionAt = 29 + SampleHex.size();
     const qsizetype digestAt = intact.size() - 20;
-    const QList<QPair<qsizetype, quint32>> claims { { 25, 0xFFFFFFF0 },
-                                                    { 25, 0x80000000 },
-                                                    { descriptionAt, 0xFFFFFFFE },
-                                                    { descriptionAt, 0x7FFFFFFF },
-                                                    { digestAt, 0xFFFFFFF0 } };
+    // clang-format off
+    const QList<QPair<qsizetype, quint32>> claims { { 25, 0xFFFFFFF0 }, { 25, 0x80000000 },
+        { descriptionAt, 0xFFFFFFFE }, { descriptionAt, 0x7FFFFFFF }, { digestAt, 0xFFFFFFF0 } };
+    // clang-format on
     for (const auto &[offset, claim] : claims) {
         QByteArray huge = intact;
         qToBigEndian(claim, huge.data() + offset);
@@ -374,8 +335,6 @@ void TestFirmwareFiles::packageFile_unreadableOrOversized_isRefused()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(samplePackage()) > 0);
     QVERIFY(file.resize(Reader::MaxFileSize + 1)); // sparse: nothing is written for the tail
     file.close();
-    QCOMPARE(Reader::read(file.fileName()).status, Reader::Corrupt);
-    QVERIFY(writeFile(file.fileName(), samplePackage().chopped(1)));
     QCOMPARE(Reader::read(file.fileName()).status, Reader::Corrupt);
 }
 

@@ -13,6 +13,16 @@ SimLink::SimLink()
                      [this] { arrivalMs.append(clock.elapsed()); });
 }
 
+bool SimLink::control(const QString &lines)
+{
+    QString reply;
+    for (const QString &line : lines.split(';', Qt::SkipEmptyParts)) {
+        if (!runControl(target, line, &reply))
+            return false;
+    }
+    return true;
+}
+
 bool SimLink::openEngine(const PortSettings &settings)
 {
     engine = std::make_unique<VX4Interface>(pty.slavePath(), settings);

@@ -2,6 +2,7 @@
 
 #include "VX4interface.h"
 #include "ptyendpoint.h"
+#include "simcontrols.h"
 #include "simulatedsender.h"
 
 #include <QElapsedTimer>
@@ -21,11 +22,17 @@ struct SimLink
 {
     SimulatedSender sender;
     PtyEndpoint pty { &sender };
+    Drift drift {
+        0, 0, DefaultWobblePeriodS, {}
+    }; ///< held still: the applied pressure is its base
+    SimTarget target { sender, pty, drift }; ///< what the simulator's control lines act on
     std::unique_ptr<VX4Interface> engine;
     QElapsedTimer clock; ///< started with the link
     QList<qint64> arrivalMs; ///< when each good request reached the sender, on `clock`
 
     SimLink();
+    /// Runs the simulator's control lines, separated by ';'; false at the first one refused.
+    bool control(const QString &lines);
     /// Opens the engine on the pty (without starting to connect).
     bool openEngine(const PortSettings &settings = PortSettings());
     /// Opens the engine unless open, starts connecting and waits for the connected signal.
