@@ -16,7 +16,7 @@ import re
 import shutil
 import sys
 
-PROGRAM_DIRS = ["protocol", "device", "firmware", "calibration", "app", "common", "sim", "tools"]
+PROGRAM_DIRS = ["protocol", "device", "firmware", "calibration", "history", "app", "common", "sim", "tools"]
 
 
 def parse(path):
