@@ -579,8 +579,6 @@ void TestHistory::window_certificateWrittenAgain()
     QFETCH(QString, folder);
     QFETCH(QString, message);
     CalibrationRecord run = sampleRun("42", "VX4-2026-000007", 0, Outcome(outcome));
-    // The PDF carries its creation time to the second: both writings fall in the same one.
-    QVERIFY(QTest::qWaitFor([] { return QTime::currentTime().msec() < 100; }, 2000));
     run.pdfSha256 = hash == "issued" ? Certificate::sha256(Certificate::pdf(run)) : hash;
     HistoryWindow w(seeded({ run }));
     const QString path = m_work.filePath(folder + QString("/%1.pdf").arg(m_count));
