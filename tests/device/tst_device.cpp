@@ -88,7 +88,6 @@ class TestDevice : public QObject
 private slots:
     void init() { link = std::make_unique<SimLink>(); }
     void initTestCase() { QLoggingCategory::setFilterRules("default.debug=false"); }
-    void cleanup() { link.reset(); }
     void requests_carryTheirValuesHighByteFirst_data();
     void requests_carryTheirValuesHighByteFirst();
     void connecting_asksByFirmwareAndSignalsInOrder_data();

@@ -197,10 +197,8 @@ private slots:
 void TestSoak::soak_keepsEveryInvariant()
 {
     const int seconds = qEnvironmentVariableIntValue("VX4_SOAK_SECONDS");
-    const quint32 seed = qEnvironmentVariableIsSet("VX4_SOAK_SEED")
-        ? qEnvironmentVariable("VX4_SOAK_SEED").toUInt()
-        : seconds ? quint32(QDateTime::currentMSecsSinceEpoch())
-                  : 20261206;
+    const QString now = QString::number(quint32(QDateTime::currentMSecsSinceEpoch()));
+    const quint32 seed = qEnvironmentVariable("VX4_SOAK_SEED", seconds ? now : "20261206").toUInt();
     QLoggingCategory::setFilterRules("default.debug=false");
     Soak soak;
     soak.rng.seed(seed);
@@ -208,7 +206,11 @@ void TestSoak::soak_keepsEveryInvariant()
     QVERIFY(soak.link.connectEngine());
     soak.cycle(); // warms every path up before memory is measured
     const qint64 firstKb = residentKb();
-    while (soak.violations.isEmpty() && soak.clock.elapsed() < (seconds ? seconds : 9) * 1000)
+    // A loaded machine gets through fewer cycles in the time: the run goes on, within a bound,
+    // until it has seen enough to judge.
+    const qint64 runMs = (seconds ? seconds : 9) * 1000;
+    const auto enough = [&] { return soak.faults > 20 && soak.downloads > 0; };
+    while (soak.violations.isEmpty() && soak.clock.elapsed() < (enough() ? runMs : 4 * runMs))
         soak.cycle();
     const qint64 lastKb = residentKb();
     if (lastKb - firstKb > MemoryGrowthLimitKb)
@@ -219,7 +221,7 @@ void TestSoak::soak_keepsEveryInvariant()
     qInfo("%s", qPrintable(summary));
     QVERIFY2(soak.violations.isEmpty(),
              qPrintable(summary + "\n  " + soak.violations.join("\n  ")));
-    QVERIFY(soak.faults > 20 && soak.downloads > 0);
+    QVERIFY(enough());
 }
 
 QTEST_GUILESS_MAIN(TestSoak)
