@@ -140,10 +140,15 @@ void HistoryWindow::reload()
     senders->clear();
     QString error;
     const HistoryLocation &where = history->location();
+    // Runs that waited for the database are stored as soon as it can be written again; when it
+    // cannot even be opened, it is not tried a second time for the list.
+    const bool unreachable = history->pendingCount() > 0 && history->flushPending(&error) < 0;
     // Looking at a history that was never written leaves no empty database behind.
     const bool neverWritten
         = where.backend == HistoryLocation::Backend::Sqlite && !QFileInfo::exists(where.sqliteFile);
-    const auto list = neverWritten ? QList<CalibrationHistory::Sender>() : history->senders(&error);
+    const auto list = unreachable ? std::nullopt
+        : neverWritten            ? std::optional(QList<CalibrationHistory::Sender>())
+                                  : history->senders(&error);
     QStringList notes;
     if (!list) {
         LOG << "The history cannot be read:" << error;
@@ -153,8 +158,8 @@ void HistoryWindow::reload()
     }
     const int pending = history->pendingCount();
     if (pending > 0)
-        notes << tr("%1 waiting in \"%2\": stored with the next run once the database can be "
-                    "written, and shown here from then on.")
+        notes << tr("%1 waiting in \"%2\": stored once the database can be written again, "
+                    "with the next run or when this window reads the history.")
                      .arg(pending == 1 ? tr("1 run is") : tr("%1 runs are").arg(pending),
                           where.pendingFile);
     stateLabel->setText(notes.join(QLatin1Char('\n')));

@@ -9,8 +9,8 @@
 #include "calsumpage.h"
 #include "certificate.h"
 #include "debugdialog.h"
-#include "firmwarepackage.h"
 #include "modalanswer.h"
+#include "packagebytes.h"
 #include "qlogger.h"
 #include "senderwindow.h"
 #include "settingskeys.h"
@@ -47,15 +47,6 @@ const QByteArray EndRecord = ":00000001FF\r\n";
 // Eight words from word address 0x40 and one at 0x100.
 const QByteArray TwoRows
     = ":10008000341278569A78BCDE00F011E022D033C0EA\r\n:02020000AA55FD\r\n" + EndRecord;
-
-QByteArray package(const QByteArray &hex)
-{
-    FirmwarePackage p;
-    p.versionMajor = 2, p.versionMinor = 5, p.hexData = hex, p.description = "Faster start-up.";
-    p.packagedOn = QDateTime(QDate(2026, 11, 30), QTime(14, 5, 9));
-    p.md5 = packageDigest(p);
-    return FirmwarePackageWriter::toBytes(p);
-}
 
 QString write(const QTemporaryDir &dir, const QByteArray &bytes)
 {
@@ -360,12 +351,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("box"); // none: the confirmation is declined
-        const QByteArray good = package(TwoRows);
+        const QByteArray good = packageBytes(TwoRows);
         QTest::newRow("declined") << good << QString();
         QTest::newRow("little-endian mark")
             << QByteArray(good).replace(0, 4, QByteArray::fromHex("04030201"))
             << "Incorrect file type.";
-        QTest::newRow("LF alone") << package(QByteArray(TwoRows).replace("\r\n", "\n"))
+        QTest::newRow("LF alone") << packageBytes(QByteArray(TwoRows).replace("\r\n", "\n"))
                                   << "Corrupted HEX record encountered.  Giving up.";
     }
 

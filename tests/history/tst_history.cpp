@@ -172,7 +172,7 @@ QStringList seriesTexts(QChart *chart)
 }
 
 enum Fault { Locked, PointRefused, ServerDown };
-enum Setup { NoHistory, TwoRuns, NotADatabase, PgDown };
+enum Setup { NoHistory, TwoRuns, NotADatabase, Recovered, PgDown };
 
 } // namespace
 
@@ -417,7 +417,10 @@ void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt_data()
         << int(NotADatabase)
         << "^1\\|\\|vx4ctl: history: the SQLite file .* cannot be opened: [^\n]+\n$"
         << "^The calibration history cannot be read: the SQLite file .* cannot be opened: .+\n"
-           "2 runs are waiting in \".*pending-history.jsonl\": stored with the next run";
+           "2 runs are waiting in \".*pending-history.jsonl\": stored once the database";
+    // The window stores the waiting runs once the database is back; vx4ctl only reads.
+    QTest::newRow("database back, two runs waiting") << int(Recovered) << "^0\\|\\|$"
+                                                     << "^$";
     // Last: the settings it leaves are read by no later case.
     QTest::newRow("postgresql: server down")
         << int(PgDown)
@@ -441,7 +444,7 @@ void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt()
         settings.setValue(K::Port, PgServer::Port + 1);
     }
     const HistoryLocation l = HistoryLocation::fromSettings();
-    if (setup == NotADatabase) {
+    if (setup == NotADatabase || setup == Recovered) {
         QFile file(l.sqliteFile);
         QVERIFY(QDir().mkpath(HistoryLocation::dataFolder()) && file.open(QIODevice::WriteOnly));
         file.write(QByteArray(4096, 'x'));
@@ -451,9 +454,10 @@ void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt()
          { sampleRun("42", thisYear(1), 0),
            sampleRun("77", thisYear(2), 1, Outcome::Cancelled, reason) }) {
         // Stored, or waiting in the pending file when the database is no database.
-        if (setup == TwoRuns || setup == NotADatabase)
-            QVERIFY(CalibrationHistory().store(r).pending == (setup == NotADatabase));
+        if (setup != NoHistory && setup != PgDown)
+            QVERIFY(CalibrationHistory().store(r).pending == (setup != TwoRuns));
     }
+    QVERIFY(setup != Recovered || QFile::remove(l.sqliteFile));
     const QString ctl = runProgram({ VX4CTL_PATH, "history" });
     QVERIFY2(QRegularExpression(vx4ctl).match(ctl).hasMatch(), qPrintable(ctl));
 
@@ -465,9 +469,10 @@ void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt()
     QVERIFY(w && w->isVisible());
     const QString state = w->databaseState()->text();
     QVERIFY2(QRegularExpression(window).match(state).hasMatch(), qPrintable(state));
-    QCOMPARE(w->senderList()->count(), setup == TwoRuns ? 2 : 0);
+    QCOMPARE(w->senderList()->count(), setup == TwoRuns || setup == Recovered ? 2 : 0);
+    QCOMPARE(CalibrationHistory().pendingCount(), setup == NotADatabase ? 2 : 0);
     // Neither leaves an empty database behind where none was written.
-    QCOMPARE(QFile::exists(l.sqliteFile), setup == TwoRuns || setup == NotADatabase);
+    QCOMPARE(QFile::exists(l.sqliteFile), setup != NoHistory && setup != PgDown);
 }
 
 void TestHistory::window_sendersTheirRunsAndAsFoundErrors()

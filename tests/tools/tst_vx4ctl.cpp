@@ -3,8 +3,8 @@
 // flashing one and two senders, to a pipe and to a terminal.
 #include "downloadimage.h"
 #include "firmwareimage.h"
-#include "firmwarepackage.h"
 #include "hexrecord.h"
+#include "packagebytes.h"
 #include "simlink.h"
 
 #include <QJsonDocument>
@@ -35,18 +35,6 @@ QByteArray hexImage(const QByteArray &lineEnd)
         text += hexRecord(0, quint16(a), data) + lineEnd;
     }
     return text + hexRecord(1, 0, "") + lineEnd;
-}
-
-QByteArray packageOf(const QByteArray &hexData)
-{
-    FirmwarePackage package;
-    package.versionMajor = 2;
-    package.versionMinor = 5;
-    package.packagedOn = QDateTime(QDate(2026, 1, 2), QTime(3, 4));
-    package.hexData = hexData;
-    package.description = QStringLiteral("test image");
-    package.md5 = packageDigest(package);
-    return FirmwarePackageWriter::toBytes(package);
 }
 
 struct Run
@@ -82,12 +70,12 @@ void TestVx4ctl::initTestCase()
 {
     QVERIFY(dir.isValid());
     const QByteArray hex = hexImage("\r\n");
-    QByteArray corrupt = packageOf(hex);
+    QByteArray corrupt = packageBytes(hex);
     corrupt[corrupt.size() / 2] = char(corrupt.at(corrupt.size() / 2) ^ 0x01);
     // clang-format off
     const QMap<QString, QByteArray> contents {
-        { "HEXFILE", hex }, { "LFHEX", hexImage("\n") }, { "PACKAGE", packageOf(hex) },
-        { "LFPACKAGE", packageOf(hexImage("\n")) }, { "CORRUPT", corrupt },
+        { "HEXFILE", hex }, { "LFHEX", hexImage("\n") }, { "PACKAGE", packageBytes(hex) },
+        { "LFPACKAGE", packageBytes(hexImage("\n")) }, { "CORRUPT", corrupt },
         { "NOTFIRMWARE", "hello\n" }, { "CUTSHORT", hex.chopped(13) } };
     // clang-format on
     for (auto it = contents.cbegin(); it != contents.cend(); ++it) {
