@@ -192,8 +192,11 @@ QByteArray pdf(const CalibrationRecord &record)
     QByteArray bytes = buffer.data();
     const QDateTime utc = record.calibrated.isValid() ? record.calibrated.toUTC()
                                                       : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
-    replaceSameLength(bytes, "/CreationDate (D:", ')',
-                      utc.toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1() + 'Z');
+    const QByteArray stamp = utc.toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1();
+    // The writer adds the computer's UTC offset: "Z" where it is 0, "+01'00'" and the like
+    // elsewhere. Either width is filled with the same moment in UTC.
+    for (const char *zone : { "Z", "Z00'00'" })
+        replaceSameLength(bytes, "/CreationDate (D:", ')', stamp + zone);
     // Later writers add a document id drawn at random: one from the certificate number instead.
     const QByteArray id
         = QCryptographicHash::hash(record.certificateNumber.toUtf8(), QCryptographicHash::Md5)

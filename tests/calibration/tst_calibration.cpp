@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <ctime>
+
 using namespace VX4Protocol;
 
 namespace {
@@ -224,8 +226,11 @@ private slots:
         QTest::addColumn<QString>("serial");
         QTest::addColumn<int>("model"); // the first digit after the three-letter prefix
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("reserved") << "OVX7/0:1*\"2" << 7 << "OVX7_0_1__2 2013-12-11 15-31-52.pdf";
-        QTest::newRow("too short for a model") << "OVX" << 5 << "OVX 2013-12-11 15-31-52.pdf";
+        QTest::addColumn<QByteArray>("zone"); // the computer's: the writer stamps its offset
+        QTest::newRow("reserved") << "OVX7/0:1*\"2" << 7 << "OVX7_0_1__2 2013-12-11 15-31-52.pdf"
+                                  << QByteArray("UTC");
+        QTest::newRow("too short for a model")
+            << "OVX" << 5 << "OVX 2013-12-11 15-31-52.pdf" << QByteArray("Europe/Berlin");
     }
 
     // The history window writes a stored run's certificate again and compares its SHA-256.
@@ -234,6 +239,10 @@ private slots:
         QFETCH(QString, serial);
         QFETCH(int, model);
         QFETCH(QString, fileName);
+        QFETCH(QByteArray, zone);
+        qputenv("TZ", zone);
+        tzset();
+        const auto restore = qScopeGuard([] { qunsetenv("TZ"), tzset(); });
         CalibrationRecord run;
         run.certificateNumber = "VX4-2013-000042", run.senderSerial = serial;
         run.technician = "Ann Smith", run.company = "Smith & Sons <Hydraulics>";
