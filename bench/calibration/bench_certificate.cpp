@@ -4,6 +4,7 @@
 #include "VX4calibrationwizard.h"
 #include "abstractcalpage.h"
 #include "calsumpage.h"
+#include "scratchhome.h"
 #include "simlink.h"
 #include "wizarddriver.h"
 
@@ -90,18 +91,9 @@ bool runOnce(Figures &out)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir scratch;
-    qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("HOME", scratch.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", scratch.filePath(QStringLiteral("data")).toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
-        if (type != QtDebugMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(msg));
-    });
+    const ScratchHome scratch;
     QApplication app(argc, argv);
-    QDir::setCurrent(scratch.path());
+    QDir::setCurrent(scratch.dir.path());
     WizardDriver::startClean(); // no real settle times: the figures start at the last answer
 
     const int runs = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 5;

@@ -7,6 +7,7 @@
 #include "historywindow.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
+#include "scratchhome.h"
 
 #include <QAction>
 #include <QApplication>
@@ -124,17 +125,8 @@ void report(const char *what, QList<double> ms)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir scratch;
-    qputenv("XDG_CONFIG_HOME", scratch.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", scratch.filePath(QStringLiteral("data")).toLocal8Bit());
-    qputenv("HOME", scratch.path().toLocal8Bit());
+    const ScratchHome scratch;
     qputenv("VX4_EXTRA_PORTS", "");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &msg) {
-        if (type != QtDebugMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(msg));
-    });
     QApplication app(argc, argv);
     const int opens = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 15;
 
