@@ -240,8 +240,7 @@ private slots:
         QFETCH(int, model);
         QFETCH(QString, fileName);
         QFETCH(QByteArray, zone);
-        qputenv("TZ", zone);
-        tzset();
+        qputenv("TZ", zone), tzset();
         const auto restore = qScopeGuard([] { qunsetenv("TZ"), tzset(); });
         CalibrationRecord run;
         run.certificateNumber = "VX4-2013-000042", run.senderSerial = serial;

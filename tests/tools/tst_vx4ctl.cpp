@@ -40,8 +40,7 @@ QByteArray hexImage(const QByteArray &lineEnd)
 struct Run
 {
     int code = -1;
-    QString out; ///< standard output, then standard error
-    QString err;
+    QString out, err; ///< standard output followed by standard error; standard error alone
 };
 
 } // namespace
