@@ -1,6 +1,5 @@
 #include "intelhex.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 
@@ -63,11 +62,6 @@ bool wellFormed(const QList<quint32> &record)
 QString hexAddress(quint32 address)
 {
     return QStringLiteral("0x") + QString::number(address, 16);
-}
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("IntelHex", text);
 }
 
 } // namespace
@@ -305,35 +299,4 @@ QString IntelHex::dump(const EntryList &entries, int columns, int fieldWidth)
             + QLatin1Char('\n');
     }
     return text;
-}
-
-QString IntelHex::checkImage(const EntryList &bytes)
-{
-    if (bytes.isEmpty())
-        return tr("The firmware image holds no program data.");
-
-    EntryList sorted = bytes;
-    const auto byAddress = [](const Entry &a, const Entry &b) { return a.first < b.first; };
-    if (!std::is_sorted(sorted.begin(), sorted.end(), byAddress))
-        std::stable_sort(sorted.begin(), sorted.end(), byAddress);
-
-    for (qsizetype i = 1; i < sorted.size(); ++i) {
-        if (sorted.at(i).first == sorted.at(i - 1).first)
-            return tr("The firmware image gives the byte at address %1 more than once.")
-                .arg(hexAddress(sorted.at(i).first));
-    }
-    if (sorted.size() % 2 != 0)
-        return tr("The firmware image holds an odd number of bytes (%1), so it does not form "
-                  "whole program words.")
-            .arg(sorted.size());
-    // Sorted, without repeats and of even length: every word is an even address and the next one.
-    for (qsizetype i = 0; i < sorted.size(); i += 2) {
-        const quint32 address = sorted.at(i).first;
-        const bool paired = address % 2 == 0 && sorted.at(i + 1).first == address + 1;
-        if (!paired)
-            return tr("The firmware image has a byte at address %1 without its partner at "
-                      "address %2, so it does not form whole program words.")
-                .arg(hexAddress(address), hexAddress(address ^ 1u));
-    }
-    return {};
 }

@@ -45,8 +45,4 @@ public:
     static EntryList toWords(const EntryList &bytes);
     static QList<ProgramMemoryRow> toRows(const EntryList &words);
     static QString dump(const EntryList &entries, int columns, int fieldWidth);
-
-    /// Empty when `bytes` pair into whole words faithfully, else the reason for the technician.
-    static QString checkImage(const EntryList &bytes);
-    QString checkImage() const { return checkImage(bytes); }
 };

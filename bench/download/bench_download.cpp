@@ -2,8 +2,10 @@
 // at 115200 baud (10 bits a byte, each answer starting only once its request has arrived), against
 // a bare peer: the same exchanges, frame for frame and with the same 500 ms wait for the
 // bootloader, replayed by a minimal request/answer loop over the same kind of pty in the same
-// run. The ratio is the engine's own overhead. Then a re-flash of the same image, against the
-// first flash.
+// run. The ratio is the engine's own overhead. Then, against that first flash (the image's version
+// unknown, so every row is read first): a first flash of a new version, which writes whole rows
+// unread; a re-flash of the same image; and a new version full of 0x3C bytes through an echoing
+// line, against the same without echo.
 #include "VX4interface.h"
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
@@ -148,16 +150,48 @@ void waitIdle(VX4Interface &engine)
     QTest::qWait(50);
 }
 
-/// One download of `rows`; its time in seconds, or a negative number when it failed.
-double downloadSeconds(VX4Interface &engine, const QList<ProgramMemoryRow> &rows)
+/// One download of `rows`; its time in seconds, or a negative number when it failed or left
+/// other memory than the rows.
+double downloadSeconds(VX4Interface &engine, const SimulatedSender &sender,
+                       const QList<ProgramMemoryRow> &rows, const QString &version = QString())
 {
     QSignalSpy finished(&engine, &VX4Interface::vx4FirmwareUpdateFinished);
     QElapsedTimer clock;
     clock.start();
-    engine.startFirmwareUpdate(rows, true);
+    engine.startFirmwareUpdate(rows, true, version);
     if (!finished.wait(600000) || !finished.first().at(0).toBool())
         return -1;
-    return clock.nsecsElapsed() / 1e9;
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    for (const ProgramMemoryRow &row : rows) {
+        for (int k = 0; k < ProgramRowWords; ++k) {
+            if (sender.programWord(row.address + k) != row.words.at(k))
+                return -1;
+        }
+    }
+    return seconds;
+}
+
+/// `count` whole rows from address 0, different for each `seed`; with `marker`, each word holds
+/// a 0x3C byte, the answers' start marker.
+QList<ProgramMemoryRow> image(int count, int seed, bool marker = false)
+{
+    QList<ProgramMemoryRow> rows;
+    for (int r = 0; r < count; ++r) {
+        ProgramMemoryRow row(ProgramRowWords);
+        row.address = quint32(r) * ProgramRowWords;
+        for (int k = 0; k < ProgramRowWords; ++k) {
+            const quint32 value = quint32((r * 7 + k + seed * 131) & 0xFFFF);
+            row.words[k] = marker ? 0x3C00 | (value & 0xFF) : value;
+        }
+        rows.append(row);
+    }
+    return rows;
+}
+
+int failed(const char *what)
+{
+    std::fprintf(stderr, "%s failed\n", what);
+    return 1;
 }
 } // namespace
 
@@ -194,26 +228,17 @@ int main(int argc, char **argv)
     QList<ProgramMemoryRow> rows;
     double first = 0;
     for (int n = 0; n < repeats; ++n) {
-        rows.clear();
-        for (int r = 0; r < rowCount; ++r) {
-            ProgramMemoryRow row(ProgramRowWords);
-            row.address = quint32(r) * ProgramRowWords;
-            for (int k = 0; k < ProgramRowWords; ++k)
-                row.words[k] = quint32((r * 7 + k + n * 131) & 0xFFFF);
-            rows.append(row);
-        }
+        rows = image(rowCount, n);
         waitIdle(engine);
         ExchangeLog log(sender);
-        first = downloadSeconds(engine, rows);
+        first = downloadSeconds(engine, sender, rows);
         log.stop();
         // The timed part ends with the valid flag's answer: RESET and later polls are not in it.
         while (!log.exchanges.isEmpty()
                && quint8(log.exchanges.last().request.at(2)) != WriteEeprom)
             log.exchanges.removeLast();
-        if (first < 0) {
-            std::fprintf(stderr, "the download failed\n");
-            return 1;
-        }
+        if (first < 0)
+            return failed("the download");
         log.markSettle();
         const double bare = bareSeconds(log.exchanges);
         qint64 bytes = 0;
@@ -231,11 +256,29 @@ int main(int argc, char **argv)
     std::printf("median download ratio over %d runs: %.3f\n", repeats,
                 ratios.at(ratios.size() / 2));
     waitIdle(engine);
-    const double again = downloadSeconds(engine, rows);
-    if (again < 0) {
-        std::fprintf(stderr, "the re-flash failed\n");
-        return 1;
-    }
+    const double again = downloadSeconds(engine, sender, rows);
+    if (again < 0)
+        return failed("the re-flash");
     std::printf("re-flash of the same image: %.3f s; re-flash ratio %.3f\n", again, again / first);
+    // The sender reports 1.0: another version writes whole rows without reading them first.
+    waitIdle(engine);
+    const double newVersion = downloadSeconds(engine, sender, image(rowCount, repeats), "2.6");
+    if (newVersion < 0)
+        return failed("the first flash of a new version");
+    std::printf("first flash of a new version: %.3f s; new-version ratio %.3f\n", newVersion,
+                newVersion / first);
+    std::fflush(stdout);
+    waitIdle(engine);
+    const double plain = downloadSeconds(engine, sender, image(rowCount, repeats + 1, true), "2.6");
+    pty.setEcho(true);
+    waitIdle(engine);
+    const double echoed
+        = downloadSeconds(engine, sender, image(rowCount, repeats + 2, true), "2.6");
+    pty.setEcho(false);
+    if (plain < 0 || echoed < 0)
+        return failed("a download of rows full of 0x3C bytes");
+    std::printf("rows full of 0x3C bytes: %.3f s, through an echoing line %.3f s; echo ratio "
+                "%.3f\n",
+                plain, echoed, echoed / plain);
     return 0;
 }

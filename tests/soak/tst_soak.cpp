@@ -13,7 +13,7 @@
 using namespace VX4Protocol;
 
 namespace {
-constexpr int RecoveryLimitMs = 3000; ///< the engine is heard and connected this soon after faults
+constexpr int RecoveryLimitMs = 6000; ///< the engine is heard and connected this soon after faults
 constexpr int ActivityLimitMs = 60000; ///< longest a download may take under faults
 constexpr qint64 MemoryGrowthLimitKb = 20 * 1024; ///< growth of the process allowed over a run
 
@@ -24,9 +24,10 @@ qint64 residentKb()
     return text.mid(text.indexOf("VmRSS:") + 6).simplified().split(' ').first().toLongLong();
 }
 
-/// Dropped answers, corrupted CRCs, garbage, noise pairs, silences, late answers, rows stored
-/// wrong and applications that restart late after APP CHANGE hit the line during firmware
-/// downloads, calibration exchanges and idle polling. After every cycle the engine must be heard
+/// Dropped answers, corrupted CRCs, garbage, noise pairs, silences, late answers (one of them
+/// past its time-out), rows stored wrong, bootloaders that start up to 3 s after APP CHANGE, empty
+/// application answers and an echoing line hit the line during firmware downloads, calibration
+/// exchanges and idle polling. After every cycle the engine must be heard
 /// and connected again, and no download may report success, or leave the valid flag, over memory
 /// other than the old memory merged with its image.
 struct Soak
@@ -34,7 +35,8 @@ struct Soak
     QRandomGenerator rng;
     QElapsedTimer clock;
     SimLink link;
-    int faults = 0, downloads = 0, successes = 0;
+    int faults = 0, downloads = 0, successes = 0, cycles = 0, calibrations = 0;
+    qint64 slowestRecoveryMs = 0;
     QStringList violations;
     qint64 faultsUntilMs = 0, nextFaultMs = 0, silentUntilMs = 0;
     bool heavy = false, faulty = false;
@@ -63,7 +65,7 @@ struct Soak
         faulty = false;
         silentUntilMs = 0;
         // The simulator's own restart delay, and no fault.
-        link.control("silent off;drop 0;delay 0;corruptwrites off;restartdelay 30");
+        link.control("silent off;drop 0;delay 0;emptyapp 0;corruptwrites off;restartdelay 30");
     }
 
     void injectFault()
@@ -103,10 +105,17 @@ struct Soak
                                                        : SimulatedSender::CorruptWrites::Always);
             },
             // An application that restarts late after acknowledging APP CHANGE with 00.
-            [&] { sender.setRestartDelay(rng.bounded(0, 400)); },
+            [&] {
+                sender.setRestartDelay(rng.bounded(2) ? rng.bounded(0, 400) : rng.bounded(3000));
+            },
             [&] { sender.setAnswerDelay(rng.bounded(2) ? rng.bounded(0, 1500) : 0); },
+            // One answer past its time-out: the resend is answered too.
+            [&] { sender.delayNextAnswer(rng.bounded(600, 2500)); },
+            [&] { sender.setEmptyAppAnswers(rng.bounded(1, 3)); },
+            // A two-wire adapter plugged in or out: the line stays as it is after the faults.
+            [&] { link.pty.setEcho(!link.pty.echoes()); },
         };
-        kinds[rng.bounded(8)]();
+        kinds[rng.bounded(11)]();
     }
 
     void download()
@@ -124,7 +133,9 @@ struct Soak
         const QMap<quint32, quint16> expected = memoryAfterDownload(link.sender, rows);
         QSignalSpy finished(engine, &VX4Interface::vx4FirmwareUpdateFinished);
         // The main window offers downloads only on a connected sender.
-        if (!engine->isConnected() || !engine->startFirmwareUpdate(rows))
+        // A package of another version than the sender's writes whole rows unread.
+        const QString version = rng.bounded(2) ? QStringLiteral("9.9") : QString();
+        if (!engine->isConnected() || !engine->startFirmwareUpdate(rows, true, version))
             return;
         ++downloads;
         if (!spin(ActivityLimitMs, [&] { return !finished.isEmpty(); })) {
@@ -150,6 +161,7 @@ struct Soak
     void calibrationExchange()
     {
         VX4Interface &engine = *link.engine;
+        ++calibrations;
         engine.switchMode(CalibrationMode);
         engine.pollForConnectionChange(false);
         for (int i = 0; i < 5; ++i)
@@ -163,6 +175,7 @@ struct Soak
 
     void cycle()
     {
+        ++cycles;
         faultsUntilMs = clock.elapsed() + rng.bounded(1000, 5000);
         heavy = rng.bounded(2);
         const int activity = rng.bounded(4);
@@ -176,8 +189,12 @@ struct Soak
         VX4Interface *engine = link.engine.get();
         QSignalSpy answers(engine, &VX4Interface::vx4ResponseRdy);
         QSignalSpy pressures(engine, &VX4Interface::vx4PressureMsgRdy);
-        if (!spin(RecoveryLimitMs,
-                  [&] { return answers.size() + pressures.size() > 0 && engine->isConnected(); }))
+        const qint64 faultsEndedMs = clock.elapsed();
+        const bool back = spin(RecoveryLimitMs, [&] {
+            return answers.size() + pressures.size() > 0 && engine->isConnected();
+        });
+        slowestRecoveryMs = qMax(slowestRecoveryMs, clock.elapsed() - faultsEndedMs);
+        if (!back)
             violation(QStringLiteral("not back %1 ms after the faults (state %2, %3 queued)")
                           .arg(RecoveryLimitMs)
                           .arg(int(engine->connectionState()))
@@ -216,8 +233,10 @@ void TestSoak::soak_keepsEveryInvariant()
     if (lastKb - firstKb > MemoryGrowthLimitKb)
         soak.violation(QStringLiteral("memory grew by more than %1 kB").arg(MemoryGrowthLimitKb));
     const QString summary = QString::asprintf(
-        "seed %u: faults %d, downloads %d (%d succeeded), memory %lld kB -> %lld kB", seed,
-        soak.faults, soak.downloads, soak.successes, firstKb, lastKb);
+        "seed %u: %d cycles, faults %d, downloads %d (%d succeeded), %d calibration exchanges, "
+        "slowest recovery %lld ms, memory %lld kB -> %lld kB",
+        seed, soak.cycles, soak.faults, soak.downloads, soak.successes, soak.calibrations,
+        soak.slowestRecoveryMs, firstKb, lastKb);
     qInfo("%s", qPrintable(summary));
     QVERIFY2(soak.violations.isEmpty(),
              qPrintable(summary + "\n  " + soak.violations.join("\n  ")));
