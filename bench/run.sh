@@ -31,8 +31,11 @@ echo "|---|---|---|"
 pick() { grep -h -E -- "$1" "$tmp/out" | head -1 | sed -E "$2"; }
 pick "us per frame" 's/.* ([0-9.]+) us per frame.*/| receive path CPU per frame, logging to a file | <= 20 us | \1 us |/'
 pick "parse \\+ words" 's/.*median of [0-9]+: ([0-9.]+ ms).*/| HEX parse + words + rows of 1 MB | < 200 ms | \1 |/'
-pick "median download ratio" 's/.*: ([0-9.]+)$/| download of 1024 rows at 115200 baud, verified, time over a bare peer'"'"'s for the same exchanges | <= 1.05 | \1 |/'
-pick "re-flash ratio" 's/.*re-flash ratio ([0-9.]+).*/| re-flash of the same image, time over the first flash | <= 0.55 | \1 |/'
+pick "median download ratio" 's/.*runs: ([0-9.]+);.*/| download of 1024 rows at 115200 baud, verified, time over a bare peer'"'"'s for the same exchanges | <= 1.05 | \1 |/'
+pick "re-flash ratio" 's/.*re-flash ratio ([0-9.]+).*/| re-flash of the same image, time over the first flash | <= 0.40 | \1 |/'
+pick "new-version ratio" 's/.*new-version ratio ([0-9.]+).*/| first flash of a new version, time over the first flash of an unknown one | <= 0.72 | \1 |/'
+pick "echo ratio" 's/.*echo ratio ([0-9.]+).*/| rows full of 0x3C bytes through an echoing line, time over the same without echo | <= 1.2 | \1 |/'
+grep -h "^peak memory" "$tmp/out" | sed -E 's/^peak memory, (.*): ([0-9.]+ MB of text), ([a-z]+), ([0-9.]+ MB) in .*\(bound ([0-9.]+ MB).*/| peak memory, \1 (\2, \3) | <= \5 | \4 |/'
 pick "exec to shown" 's/.*median ([0-9.]+ ms).*/| start-up to the shown main window, offscreen | < 300 ms | \1 |/'
 grep -h -E "idle connected" "$tmp/out" | sed -E 's/idle connected, ([a-z]+) mode.*= ([0-9.]+ %).*/| idle CPU while connected, \1 mode | < 1 % | \2 |/'
 pick "-> certificate" 's/.*median +([0-9.]+) ms.*/| last verification answer to the shown certificate | < 1 s | \1 ms |/'
