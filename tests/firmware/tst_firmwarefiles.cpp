@@ -144,8 +144,9 @@ void TestFirmwareFiles::hexText_givesTheWordsOrTheReason_data()
             line2 + "the data record runs past the highest address, 0xffffffff.");
     refused("no end-of-file record", Word0 + "\r\n", "no end-of-file record");
     refused("no data", Eof, "no program data");
+    // Refused at once, at the line that gives it again.
     refused("a byte twice", Word0 + "\r\n" + hexRecord(0, 2, "cdab") + End,
-            "the byte at address 0x2 more than once");
+            line2 + "the record gives the byte at address 0x2 more than once");
     refused("odd number of bytes", hexRecord(0, 0, "010203") + End, "an odd number of bytes (3)");
     refused("low byte missing", hexRecord(0, 0x201, "0102") + End,
             "0x201 without its partner at address 0x200");
