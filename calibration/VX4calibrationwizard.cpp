@@ -23,6 +23,7 @@ QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
 QMap<int, double> gReferencePressures;
 QMap<int, Capture> gCaptureKinds;
+QMap<int, Uncertainty::Repeatability> gReadingSpread;
 QDateTime gCalibrationDateTime;
 std::array<double, CalPages::SetPointCount> gVerificationVoltages {};
 
@@ -140,6 +141,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     gCapturedPressures.clear();
     gReferencePressures.clear();
     gCaptureKinds.clear();
+    gReadingSpread.clear();
     gPressureSender = sender;
     started = QDateTime::currentDateTime();
     if (!sender) {

@@ -3,6 +3,7 @@
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "certificate.h"
+#include "intropage.h"
 #include "settingskeys.h"
 #include "vx4log.h"
 
@@ -64,23 +65,48 @@ void CalSumPage::updateRecord()
     r.referenceCalibrator = field(QStringLiteral("calibratorMakeModel")).toString();
     r.calibratorSerial = field(QStringLiteral("calibratorSerialNumber")).toString();
     r.calibratorCertificate = field(QStringLiteral("calibratorCertNumber")).toString();
-    r.referenceDueDate = field(QStringLiteral("calibratorDueDate")).toDate();
+    const QDate due = field(QStringLiteral("calibratorDueDate")).toDate();
+    r.referenceDueDate = due > IntroPage::UnsetDate ? due : QDate();
+    bool ok = false;
+    const double uncertainty
+        = QLocale::c().toDouble(field(QStringLiteral("referenceUncertainty")).toString(), &ok);
+    r.referenceUncertainty.reset();
+    if (ok)
+        r.referenceUncertainty = ReferenceUncertainty {
+            uncertainty, field(QStringLiteral("referenceUncertaintyPercent")).toInt() == 1,
+            field(QStringLiteral("referenceCoverage")).toDouble()
+        };
+    const double ambient
+        = QLocale::c().toDouble(field(QStringLiteral("ambientCelsius")).toString(), &ok);
+    r.ambientCelsius = ok ? std::optional(ambient) : std::nullopt;
     const QVariant tolerance = field(QStringLiteral("tolerancePsi"));
     r.tolerancePsi = tolerance.isValid() ? tolerance.toDouble() : CalPages::DefaultTolerancePsi;
+    r.decisionRule = field(QStringLiteral("decisionRule")).toInt() == 1 ? DecisionRule::Guarded
+                                                                        : DecisionRule::Simple;
+    r.procedureId = field(QStringLiteral("procedureId")).toString().trimmed();
     r.calibrated = gCalibrationDateTime;
     r.nextCalibrationDate = calibrated.addMonths(
         calibrationSetting(Keys::IntervalMonths, CalPages::DefaultIntervalMonths).toInt());
     for (int i = 0; i < CalPages::SetPointCount; ++i) {
         CalibrationPoint &p = r.points[size_t(i)];
         p.setPoint = CalPages::SetPointsPsi[size_t(i)];
-        const auto take = [&](int id, double &reading, double &reference, Capture &how) {
+        const auto take = [&](int id, double &reading, double &reference, Capture &how,
+                              std::optional<double> &u) {
             const bool taken = gCapturedPressures.contains(id);
             reading = gCapturedPressures.value(id);
             reference = gReferencePressures.value(id, p.setPoint);
             how = taken ? gCaptureKinds.value(id, Capture::Stable) : Capture::None;
+            // Unknown unless both the reference's figure and the readings' spread are known.
+            u.reset();
+            if (taken && r.referenceUncertainty && gReadingSpread.contains(id))
+                u = Uncertainty::budget(reference, *r.referenceUncertainty,
+                                        gReadingSpread.value(id))
+                        .expanded;
         };
-        take(CalPages::FirstAsFound + i, p.asFound, p.asFoundReference, p.asFoundCapture);
-        take(CalPages::FirstVerification + i, p.asLeft, p.asLeftReference, p.asLeftCapture);
+        take(CalPages::FirstAsFound + i, p.asFound, p.asFoundReference, p.asFoundCapture,
+             p.asFoundU);
+        take(CalPages::FirstVerification + i, p.asLeft, p.asLeftReference, p.asLeftCapture,
+             p.asLeftU);
     }
     // The PDF written before no longer shows this record.
     r.pdfSha256.clear();
@@ -177,7 +203,7 @@ void CalSumPage::onPrint()
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(tr("Print Document"));
     if (dialog.exec() == QDialog::Accepted && wizardOpen())
-        certificateView->document()->print(&printer);
+        Certificate::print(m_record, &printer);
 }
 
 QString CalSumPage::saveCertificatePdf()
