@@ -23,8 +23,8 @@ Budget budget(double referencePsi, const ReferenceUncertainty &reference,
     Budget b;
     b.reference = reference.standard(referencePsi);
     b.resolution = ResolutionPsi / 2 / std::sqrt(3.0);
-    b.repeatability = spread.capturedIsMean && spread.n > 0 ? spread.s / std::sqrt(double(spread.n))
-                                                            : spread.s;
+    b.repeatability
+        = spread.capturedIsMean && spread.n > 0 ? spread.s / std::sqrt(double(spread.n)) : spread.s;
     b.combined = std::sqrt(b.reference * b.reference + b.resolution * b.resolution
                            + b.repeatability * b.repeatability);
     b.expanded = CoverageFactor * b.combined;

@@ -10,7 +10,8 @@
 struct LabPolicy
 {
     static constexpr double DefaultTolerancePsi = 10;
-    static constexpr double MaxTolerancePsi = 300; ///< 10 % of span: anything wider is no calibration
+    static constexpr double MaxTolerancePsi
+        = 300; ///< 10 % of span: anything wider is no calibration
 
     double tolerancePsi = DefaultTolerancePsi;
     DecisionRule rule = DecisionRule::Simple;
