@@ -186,16 +186,13 @@ IntroPage::IntroPage(QWidget *wizard)
         connect(edit, &QLineEdit::textChanged, this, &IntroPage::onEntriesChanged);
     connect(calibratorDueDateEdit, &QDateEdit::dateChanged, this, &IntroPage::onEntriesChanged);
 
-    LabPolicy own;
-    own.tolerancePsi
+    ownPolicy.tolerancePsi
         = settings.value(Keys::TolerancePsi, LabPolicy::DefaultTolerancePsi).toDouble();
-    own.rule = CalibrationRecord::ruleFromText(settings.value(Keys::DecisionRule).toString())
-                   .value_or(DecisionRule::Simple);
-    own.procedureId = settings.value(Keys::ProcedureId).toString();
+    ownPolicy.rule = CalibrationRecord::ruleFromText(settings.value(Keys::DecisionRule).toString())
+                         .value_or(DecisionRule::Simple);
+    ownPolicy.procedureId = settings.value(Keys::ProcedureId).toString();
     settings.endGroup();
-    setPolicy(own, false,
-              tr("No lab policy is stored in the calibration history: this computer's "
-                 "settings apply."));
+    useOwnPolicy(QString());
 
     auto *layout = new QVBoxLayout;
     layout->addLayout(form);
@@ -214,6 +211,11 @@ void IntroPage::setPolicy(const LabPolicy &policy, bool lab, const QString &note
     procedureEdit->setReadOnly(lab);
     policyNote->setText(note);
     onEntriesChanged();
+}
+
+void IntroPage::useOwnPolicy(const QString &note)
+{
+    setPolicy(ownPolicy, false, note);
 }
 
 void IntroPage::setPolicyPending(const QString &note)

@@ -32,6 +32,8 @@ public:
     /// Shows `policy`: read-only when it is the lab's (from the history), editable when it is
     /// this computer's own settings. `note` says where it comes from.
     void setPolicy(const LabPolicy &policy, bool lab, const QString &note);
+    /// No lab policy applies: this computer's own settings do, editable.
+    void useOwnPolicy(const QString &note);
     /// The policy is being read: Next waits for it.
     void setPolicyPending(const QString &note);
     /// Why Next is not offered, or an empty text.
@@ -63,6 +65,7 @@ private:
     QLineEdit *procedureEdit;
     QLabel *policyNote;
     QLabel *blockedLabel; ///< why Next is not offered, in red
+    LabPolicy ownPolicy; ///< this computer's settings
     bool policyKnown = true;
     bool labPolicy = false;
 };

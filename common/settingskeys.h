@@ -46,6 +46,8 @@ inline constexpr char CalUncertaintyK[] = "calUncertaintyK"; ///< its coverage f
 inline constexpr char TolerancePsi[] = "tolerancePsi"; ///< pass rule, +/- PSI; default 10
 inline constexpr char DecisionRule[] = "decisionRule"; ///< "simple" (default) or "guarded"
 inline constexpr char ProcedureId[] = "procedureId"; ///< the calibration procedure's name
+/// The lab's policy as last read from the history, applied while the history cannot be reached.
+inline constexpr char LabPolicyCache[] = "labPolicyCache";
 inline constexpr char IntervalMonths[] = "intervalMonths"; ///< to the next calibration; default 12
 /// How long a calibration page waits before Capture is offered, in seconds; default 10.
 inline constexpr char SettleSeconds[] = "settleSeconds";

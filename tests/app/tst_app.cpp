@@ -270,7 +270,10 @@ private slots:
         QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier\n")
                 && earlier.flush());
         const QString database = HistoryLocation::fromSettings().sqliteFile;
-        QVERIFY(!historyDown || QDir().mkpath(database));
+        // A bench that reached its history before holds numbers reserved for when it cannot.
+        QString reserved;
+        QVERIFY(!historyDown || !CalibrationHistory().drawCertificateNumber(&reserved).isEmpty());
+        QVERIFY(!historyDown || (QFile::remove(database) && QDir().mkpath(database)));
         SenderWindow w;
         w.sender.setCalibrationError(12, 1.02);
         QVERIFY(w.openAndConnect());
@@ -289,7 +292,8 @@ private slots:
                 ModalAnswer::pressButton(QMessageBox::Ok, nullptr, &told);
             // The calibrator's own reading at 750 PSI, as the technician types it.
             wizard->capturePage(12)->referenceBox()->setValue(752.5);
-            ran = ran && driver.runPass(true) && driver.runPass(false, 3);
+            ran = ran && driver.runPass(true) && driver.runPass(false, 3)
+                && QTest::qWaitFor([&] { return wizard->summaryPage()->isComplete(); });
             // The number is drawn once per run, however often the summary is entered.
             number = wizard->summaryPage()->record().certificateNumber;
             ran = ran && driver.click(QWizard::BackButton) && driver.click(QWizard::NextButton)
@@ -331,7 +335,8 @@ private slots:
             for (const CalibrationPoint &p : run.points)
                 errors << p.asLeftError();
             QCOMPARE(errors, (QList<double> { 12, 3, 0.5, 3, 3, 3 }));
-            QVERIFY(run.certificateNumber == number && number.endsWith("-000001"));
+            QVERIFY(run.certificateNumber == number
+                    && number.endsWith(historyDown ? "-000002" : "-000001"));
             // Each page's own voltage: the A/D counts of its pressure, at 3 V full scale.
             QVERIFY(std::is_sorted(gVerificationVoltages.begin(), gVerificationVoltages.end()));
             QVERIFY(qAbs(gVerificationVoltages[4] - w.sender.adCounts() * 3.0 / 32767) < 1e-6);

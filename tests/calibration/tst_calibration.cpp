@@ -408,6 +408,7 @@ private slots:
         QVERIFY(r.start());
         gCalibrationDateTime = Calibrated;
         QVERIFY(r.jumpTo(CalPages::Summary));
+        QTRY_VERIFY(r.wizard->summaryPage()->isComplete());
         block(Obstacle(obstacle));
         r.wizard->summaryPage()->setFolderChooser(
             [](QWidget *, const QString &) { return QDir().mkpath("chosen") ? "chosen" : ""; });
@@ -431,13 +432,13 @@ private slots:
         });
         answerer.start(20);
         if (print)
-            r.wizard->summaryPage()->findChild<QPushButton *>()->click();
+            r.wizard->summaryPage()->findChild<QPushButton *>("printButton")->click();
         else
             QVERIFY(r.driver->click(QWizard::FinishButton));
         QVERIFY2(opened.join('|').contains(
                      QRegularExpression(seen, QRegularExpression::DotMatchesEverythingOption)),
                  qPrintable(opened.join('|')));
-        QCOMPARE(r.wizard->isVisible(), answer != Lose && (print || pdfIn.isEmpty()));
+        QTRY_COMPARE(r.wizard->isVisible(), answer != Lose && (print || pdfIn.isEmpty()));
         QCOMPARE(r.wizard->result() == CalibrationWizard::SenderLost, answer == Lose);
         QVERIFY(!QApplication::activeModalWidget());
         const QStringList pdfs = QDir(pdfIn).entryList({ "*.pdf" });
