@@ -1,7 +1,11 @@
 #include "historyservice.h"
 
+#include "vx4log.h"
+
 #include <QAtomicInt>
 #include <QThread>
+
+#define LOG VX4_LOG("historyservice")
 
 namespace {
 
@@ -80,6 +84,19 @@ HistoryService::~HistoryService()
     leftBehind.fetchAndAddRelaxed(1);
     connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+}
+
+void HistoryService::linkSenders(const QString &oldSerial, const QString &newSerial)
+{
+    if (oldSerial.trimmed() == newSerial.trimmed())
+        return;
+    auto *service = new HistoryService;
+    service->run<CalibrationHistory::StoreResult>(
+        service, [=](CalibrationHistory &h) { return h.linkSenders(oldSerial, newSerial); },
+        [=](const CalibrationHistory::StoreResult &result) {
+            LOG << "Serial" << oldSerial << "linked to" << newSerial << result.error;
+            service->deleteLater();
+        });
 }
 
 int HistoryService::workersLeftBehind()

@@ -40,6 +40,11 @@ public:
     }
     /// A job is queued or running.
     bool busy() const { return !m_contexts.isEmpty(); }
+    /// Records, off the caller's thread, that a firmware update turned `oldSerial` into
+    /// `newSerial` in the history the settings name; nothing when they are the same. For the
+    /// window's update flow: it returns at once, and the link waits in the pending file when
+    /// the database cannot be written.
+    static void linkSenders(const QString &oldSerial, const QString &newSerial);
     /// Workers of services already gone whose job has not returned yet.
     static int workersLeftBehind();
 

@@ -416,6 +416,9 @@ private slots:
                     });
         });
         QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
+        // The image is of the next major version, whose serial texts have another model digit.
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateFinished, this,
+                [&] { w.sender.setFirmwareVersion(5, 0); });
         QString confirmation;
         ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
         QProgressDialog *progress = updateFirmware(w, path);
@@ -443,6 +446,10 @@ private slots:
         QCOMPARE(w.sender.programWord(0x100), 0x55AA);
         QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
         QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
+        // One instrument, one history: the old text is linked to the new.
+        QTRY_COMPARE_WITH_TIMEOUT(CalibrationHistory().links(nullptr)->size(), 1, 15000);
+        QCOMPARE(*CalibrationHistory().instrumentSerials("OVX5-1234", nullptr),
+                 QStringList({ "OVX5-1234", "OVX4-1234" }));
     }
 
     void lostPort_releasesOpenAndReplugOpensAgain()
