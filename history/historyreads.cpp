@@ -334,8 +334,10 @@ bool CalibrationHistory::setPolicy(const LabPolicy &policy, QString *error)
     q.addBindValue(policy.tolerancePsi);
     q.addBindValue(CalibrationRecord::ruleText(policy.rule));
     q.addBindValue(policy.procedureId.trimmed());
-    q.addBindValue(policy.changedBy);
-    q.addBindValue(policy.changed.toUTC().toString(Qt::ISODateWithMs));
+    q.addBindValue(policy.changedBy.isNull() ? QStringLiteral("") : policy.changedBy);
+    const QDateTime changed
+        = policy.changed.isValid() ? policy.changed : QDateTime::currentDateTimeUtc();
+    q.addBindValue(changed.toUTC().toString(Qt::ISODateWithMs));
     if (q.exec())
         return true;
     *error = QStringLiteral("%1 cannot store the policy: %2")

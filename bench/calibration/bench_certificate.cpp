@@ -8,6 +8,7 @@
 #include "scratchhome.h"
 #include "settingskeys.h"
 #include "simlink.h"
+#include "stalledserver.h"
 #include "wizarddriver.h"
 
 #include <QApplication>
@@ -131,21 +132,13 @@ bool runOnce(Figures &out)
 /// event loop from the last capture until the wizard has closed, in ms; negative on failure.
 double stalledRun(double *totalMs)
 {
-    // Listens, so the system completes each connection, and never accepts or answers one.
-    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (stalled < 0 || ::bind(stalled, reinterpret_cast<sockaddr *>(&address), length) != 0
-        || ::listen(stalled, 16) != 0
-        || ::getsockname(stalled, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+    const StalledServer stalled;
+    if (stalled.port == 0)
         return -1;
-    const auto closeSocket = qScopeGuard([stalled] { ::close(stalled); });
     QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
     settings.setValue(QStringLiteral("history/backend"), QStringLiteral("postgresql"));
     settings.setValue(QStringLiteral("history/host"), QStringLiteral("127.0.0.1"));
-    settings.setValue(QStringLiteral("history/port"), ntohs(address.sin_port));
+    settings.setValue(QStringLiteral("history/port"), stalled.port);
     settings.sync();
     QFile block(HistoryLocation::fromSettings().blockFile);
     if (!QDir().mkpath(HistoryLocation::dataFolder()) || !block.open(QIODevice::WriteOnly)

@@ -5,11 +5,14 @@
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "certificate.h"
+#include "intropage.h"
+#include "stalledserver.h"
 #include "uncertainty.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -449,6 +452,112 @@ private slots:
                 || (csv.open(QIODevice::ReadOnly) && csv.readAll().count("OVX4-1234, 1.0") == 1));
     }
 
+    void intro_offersNextOnlyForARunThatCanBeTrusted_data()
+    {
+        QTest::addColumn<QString>("field"); // none: the lab's policy is stored
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("reason"); // why Next is not offered; none: it is
+        QTest::newRow("due date not entered")
+            << "calibratorDueDate" << QVariant(IntroPage::UnsetDate)
+            << "Enter the pressure "
+               "calibrator's due date.";
+        QTest::newRow("reference past its due date")
+            << "calibratorDueDate" << QVariant(QDate::currentDate().addDays(-1))
+            << "is past its due date";
+        QTest::newRow("no ambient temperature")
+            << "ambientCelsius" << QVariant("") << "Enter the ambient temperature.";
+        QTest::newRow("the lab's policy") << QString() << QVariant() << QString();
+    }
+
+    void intro_offersNextOnlyForARunThatCanBeTrusted()
+    {
+        QFETCH(QString, field);
+        QFETCH(QVariant, value);
+        QFETCH(QString, reason);
+        const LabPolicy lab { 7.5, DecisionRule::Guarded, "P-17", "Ann", QDateTime() };
+        QString error;
+        QVERIFY(!field.isEmpty() || CalibrationHistory().setPolicy(lab, &error));
+        CalibrationRun r;
+        QVERIFY(r.start(false));
+        if (!field.isEmpty())
+            r.wizard->setField(field, value);
+        QTRY_COMPARE(r.wizard->button(QWizard::NextButton)->isEnabled(), reason.isEmpty());
+        QVERIFY2(r.wizard->introPage()->blockedReason().contains(reason),
+                 qPrintable(r.wizard->introPage()->blockedReason()));
+        // Not the technician's choice: the lab's, as the history holds it.
+        QCOMPARE(r.wizard->field("tolerancePsi").toDouble(), field.isEmpty() ? 7.5 : 10);
+        QCOMPARE(r.wizard->field("procedureId").toString(), field.isEmpty() ? "P-17" : "");
+    }
+
+    void certificate_oneNumberOneCertificate_replacedOrVoid_data()
+    {
+        QTest::addColumn<int>("recapture"); // PSI the last reading is taken again off; -1: not
+        QTest::addColumn<bool>("finish"); // else Cancel
+        QTest::newRow("printed, taken again otherwise, finished") << 4 << true;
+        QTest::newRow("printed, taken again alike, finished") << 0 << true;
+        QTest::newRow("printed, cancelled") << -1 << false;
+    }
+
+    void certificate_oneNumberOneCertificate_replacedOrVoid()
+    {
+        QFETCH(int, recapture);
+        QFETCH(bool, finish);
+        CalibrationRun r;
+        QVERIFY(r.start() && r.driver->runPass(false) && r.driver->runPass(true)
+                && r.driver->runPass(false));
+        CalSumPage *summary = r.wizard->summaryPage();
+        QTRY_VERIFY(summary->isComplete());
+        const QString first = summary->record().certificateNumber;
+        QVERIFY(!summary->saveCertificatePdf().isEmpty());
+        const QString hash = summary->record().pdfSha256;
+        if (recapture >= 0) {
+            QVERIFY(r.driver->click(QWizard::BackButton) && r.driver->capture(3000 + recapture));
+            QTRY_VERIFY(summary->isComplete());
+        }
+        QVERIFY(r.driver->click(finish ? QWizard::FinishButton : QWizard::CancelButton));
+        QTRY_VERIFY(!r.wizard->isVisible());
+        const CalibrationRecord run = CalibrationHistory().runs(QString(), nullptr)->first();
+        const bool replaced = recapture > 0;
+        QCOMPARE(run.certificateNumber == first, !replaced);
+        QCOMPARE(run.replaces, replaced ? first : QString());
+        QCOMPARE(run.replaced.size(), replaced ? 1 : 0);
+        QCOMPARE(replaced ? run.replaced.first().pdfSha256 : run.pdfSha256, hash);
+        QCOMPARE(run.outcome == CalibrationRecord::Outcome::Finished, finish);
+        if (replaced)
+            QVERIFY(
+                pdfText(QDir("calibration sheets").entryInfoList({ "*.pdf" }).first().filePath())
+                    .contains("Replaces Certificate: " + first));
+    }
+
+    // A server that takes the connection and never answers: the window goes on meanwhile, says
+    // what it waits for, issues no number it did not reserve, and the run waits in the pending
+    // file.
+    void stalledHistory_neverFreezesTheWizard()
+    {
+        const StalledServer stalled;
+        QVERIFY(stalled.port > 0);
+        QSettings settings("Ostrand", "VX Lite Tarrow");
+        settings.setValue("history/backend", "postgresql");
+        settings.setValue("history/host", "127.0.0.1");
+        settings.setValue("history/port", stalled.port);
+        CalibrationRun r;
+        QVERIFY(r.start(false));
+        QVERIFY(r.wizard->introPage()->blockedReason().startsWith("Waiting for the lab's policy"));
+        QVERIFY(r.driver->click(QWizard::NextButton) && r.jumpTo(CalPages::Summary));
+        CalSumPage *summary = r.wizard->summaryPage();
+        QCOMPARE(summary->findChild<QLabel *>("numberLabel")->text(),
+                 "Drawing the certificate number from the calibration history...");
+        QTRY_VERIFY_WITH_TIMEOUT(!summary->numberProblem().isEmpty(), 10000);
+        QVERIFY2(summary->numberProblem().contains("this bench holds no numbers reserved"),
+                 qPrintable(summary->numberProblem()));
+        QVERIFY(!r.wizard->button(QWizard::FinishButton)->isEnabled());
+        QVERIFY(r.driver->click(QWizard::CancelButton));
+        QCOMPARE(r.wizard->button(QWizard::CustomButton1)->text(), "storing\u2026");
+        QVERIFY(r.wizard->button(QWizard::CustomButton1)->isVisible() && r.wizard->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!r.wizard->isVisible(), 15000);
+        QCOMPARE(CalibrationHistory().pendingCount(), 1);
+    }
+
     void leavingWithoutFinish_writesNothingButTheStoredRun_data()
     {
         QTest::addColumn<int>("page");
@@ -460,6 +569,9 @@ private slots:
         QTest::newRow("last calibration page, close box") << 10 << int(CloseBox) << cancelled;
         QTest::newRow("summary, sender lost")
             << 16 << int(Loss) << "aborted: The sender stopped answering on page 16";
+        // The sender holds this run's calibration from then on: drift is measured from it.
+        QTest::newRow("after the calibration was saved, Cancel")
+            << 11 << int(Cancel) << "cancelled: Cancelled by the technician on page 11, saved";
     }
 
     // Nothing to the sender (once its answers are in), no voltage row, no intro settings.
@@ -470,7 +582,9 @@ private slots:
         QFETCH(QString, stored);
         CalibrationRun r;
         QVERIFY(r.start(false));
-        QVERIFY(page == 0 || (r.driver->click(QWizard::NextButton) && r.jumpTo(page)));
+        const bool saved = page == CalPages::FirstVerification;
+        QVERIFY(page == 0 || (r.driver->click(QWizard::NextButton) && r.jumpTo(saved ? 10 : page)));
+        QVERIFY(!saved || r.driver->capture(3000));
         QVERIFY(r.settle());
         if (how == Cancel)
             QVERIFY(r.driver->click(QWizard::CancelButton));
@@ -483,14 +597,15 @@ private slots:
                  how == Loss ? CalibrationWizard::SenderLost : CalibrationWizard::Cancelled);
         r.link.sender.setSilent(false);
         QVERIFY(r.settle());
-        QVERIFY(!r.link.sender.requestCommands().contains(SaveCalData));
+        QCOMPARE(r.link.sender.requestCommands().contains(SaveCalData), saved);
         QVERIFY(!QFile::exists("calVoltages.csv")
                 && !QFile::exists("home/Ostrand/calVoltages.csv"));
         QCOMPARE(QSettings("Ostrand", "VX Lite Tarrow").contains("calsetup/firstname"), page != 0);
         QStringList runs;
         for (const CalibrationRecord &run :
              CalibrationHistory().runs(QString(), nullptr).value_or(QList<CalibrationRecord>()))
-            runs << CalibrationRecord::outcomeText(run.outcome) + ": " + run.reason;
+            runs << CalibrationRecord::outcomeText(run.outcome) + ": " + run.reason
+                    + (run.calibrationSaved ? ", saved" : "");
         QCOMPARE(runs, stored.isEmpty() ? QStringList() : QStringList { stored });
     }
 };
