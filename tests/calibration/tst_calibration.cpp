@@ -298,7 +298,8 @@ private slots:
             << "OVX7_0_1__2 2013-12-11 15-31-52.pdf" << QByteArray("UTC") << 0.0 << false << 1
             << table
                 + "Passed|Result: within tolerance, as left. As found: out of tolerance.|"
-                  "Model: Orvelle® 7|certifies that the instrument listed above meets";
+                  "Model: Orvelle® 7|Company: Smith & Sons <Hydraulics>|certifies that the "
+                  "instrument listed above meets";
         QTest::newRow("failed, 15 PSI high")
             << "OVX"
             << "OVX 2013-12-11 15-31-52.pdf" << QByteArray("Europe/Berlin") << 15.0 << false << 1
