@@ -169,7 +169,8 @@ void TestHistory::numbersDrawnAtOnceAndWithoutTheDatabase()
                                      "'reserved' AND bench = '"
                                          + l.bench + "' ORDER BY sequence");
     QStringList drawn;
-    for (QString n; !(n = offline.drawCertificateNumber(&error)).isEmpty();)
+    for (QString n;
+         drawn.size() <= reserved.size() && !(n = offline.drawCertificateNumber(&error)).isEmpty();)
         drawn << QString::number(CalibrationHistory::sequenceOf(n));
     QCOMPARE(drawn, reserved);
     QVERIFY2(error.contains("this bench holds no numbers reserved while it could be reached"),
