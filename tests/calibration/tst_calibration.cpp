@@ -327,7 +327,9 @@ private slots:
         }
         QVERIFY(r.driver->click(finish ? QWizard::FinishButton : QWizard::CancelButton));
         QTRY_VERIFY(!r.wizard->isVisible());
-        const CalibrationRecord run = CalibrationHistory().runs(QString(), nullptr)->first();
+        const auto runs = CalibrationHistory().runs(QString(), nullptr);
+        QVERIFY(runs && runs->size() == 1);
+        const CalibrationRecord &run = runs->first();
         const bool replaced = recapture > 0;
         QCOMPARE(run.certificateNumber == first, !replaced);
         QCOMPARE(run.replaces, replaced ? first : QString());

@@ -204,7 +204,6 @@ private slots:
         QVERIFY(
             text.last().endsWith(QString("Certificate VX4-2013-000042 Page %1 of %1").arg(pages)));
     }
-
 };
 
 QTEST_MAIN(TestCertificate)
