@@ -3,6 +3,7 @@
 #include "abstractcalpage.h"
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
+#include "historyservice.h"
 
 #include <QDoubleSpinBox>
 #include <QProcess>
@@ -34,6 +35,9 @@ void WizardDriver::startClean()
     // Never the real history: add_vx4_test gives every program a data home of its own.
     if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
         qFatal("XDG_DATA_HOME is not set; refusing to touch the calibration history");
+    // A wizard of an earlier test may have left its history's work running: it ends first.
+    if (!QTest::qWaitFor([] { return HistoryService::workersLeftBehind() == 0; }, 30000))
+        qWarning("a history worker of an earlier test is still running");
     QDir(HistoryLocation::dataFolder()).removeRecursively();
     QSettings settings("Ostrand", "VX Lite Tarrow");
     settings.clear();
