@@ -22,11 +22,6 @@ public:
         : location(location)
     {
     }
-    ~HistoryWorker() override
-    {
-        if (abandoned)
-            leftBehind.fetchAndAddRelaxed(-1);
-    }
 
     CalibrationHistory &history()
     {
@@ -37,14 +32,24 @@ public:
     /// Closes the connection on the thread that opened it.
     void close() { m_history.reset(); }
 
-    bool abandoned = false;
-
 signals:
     void done(quint64 id, const HistoryService::Delivery &delivery);
 
 private:
     HistoryLocation location;
     std::unique_ptr<CalibrationHistory> m_history;
+};
+
+/// The worker's thread; one that was left behind is counted until it is gone.
+class WorkerThread : public QThread
+{
+public:
+    ~WorkerThread() override
+    {
+        if (abandoned)
+            leftBehind.fetchAndAddRelaxed(-1);
+    }
+    bool abandoned = false;
 };
 
 } // namespace
@@ -54,7 +59,7 @@ Q_DECLARE_METATYPE(HistoryService::Delivery)
 HistoryService::HistoryService(const HistoryLocation &location, QObject *parent)
     : QObject(parent)
     , m_location(location)
-    , m_thread(new QThread)
+    , m_thread(new WorkerThread)
 {
     qRegisterMetaType<Delivery>();
     m_thread->setObjectName(QStringLiteral("history"));
@@ -80,7 +85,7 @@ HistoryService::~HistoryService()
     }
     // Still working, perhaps on a server that never answers: the thread ends on its own once
     // the job returns, and takes its objects with it; the program does not wait for it.
-    worker->abandoned = true;
+    static_cast<WorkerThread *>(m_thread)->abandoned = true;
     leftBehind.fetchAndAddRelaxed(1);
     connect(m_thread, &QThread::finished, worker, &QObject::deleteLater);
     connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
