@@ -3,6 +3,7 @@
 #include "VX4interface.h"
 #include "firmwareimage.h"
 #include "firmwarepackage.h"
+#include "historyservice.h"
 #include "settingskeys.h"
 #include "vx4log.h"
 
@@ -118,6 +119,16 @@ void FirmwareUpdateFlow::start()
     connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, this,
             &FirmwareUpdateFlow::onVX4FirmwareUpdateFinished,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    // Across a major version the serial text's model digit changes: the history links the two
+    // texts, so that the instrument keeps one history.
+    connect(
+        pressureSender, &VX4Interface::vx4FirmwareReadBack, this,
+        [pressureSender, before = pressureSender->serialNumberString()](bool answered,
+                                                                        const QString &version) {
+            if (answered && !version.isEmpty())
+                HistoryService::linkSenders(before, pressureSender->serialNumberString());
+        },
+        Qt::SingleShotConnection);
     // Always verified: success then means the sender holds the image, not that it said so.
     if (!pressureSender->startFirmwareUpdate(rows, true)) {
         delete progress;

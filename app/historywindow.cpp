@@ -2,6 +2,7 @@
 
 #include "calibrationtrend.h"
 #include "certificate.h"
+#include "historyservice.h"
 #include "vx4log.h"
 
 #include <QChart>
@@ -31,7 +32,29 @@ namespace {
 constexpr qint64 DayMs = 24 * 60 * 60 * 1000; ///< widens the time axis around a single run
 constexpr double MinErrorRangePsi = 1; ///< the error axis spans at least this much
 
-enum RunColumn { DateColumn, CertificateColumn, OutcomeColumn, TechnicianColumn, AsFoundColumn };
+enum RunColumn {
+    DateColumn,
+    CertificateColumn,
+    OutcomeColumn,
+    ResultColumn,
+    TechnicianColumn,
+    AsFoundColumn
+};
+
+QString resultText(Verdict result)
+{
+    switch (result) {
+    case Verdict::Passed:
+        return HistoryWindow::tr("within tolerance");
+    case Verdict::Conditional:
+        return HistoryWindow::tr("conditional");
+    case Verdict::Failed:
+        return HistoryWindow::tr("OUT OF TOLERANCE");
+    case Verdict::NotTaken:
+        break;
+    }
+    return HistoryWindow::tr("not verified");
+}
 
 QString psi(double value)
 {
@@ -60,7 +83,7 @@ QTableWidget *table(const QStringList &headings, QWidget *parent)
 
 HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , history(std::make_unique<CalibrationHistory>(location))
+    , history(new HistoryService(location, this))
     , chooseFile([](QWidget *parent, const QString &caption, const QString &suggested) {
         return QFileDialog::getSaveFileName(parent, caption, suggested, tr("PDF files (*.pdf)"));
     })
@@ -79,7 +102,8 @@ HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
     senderLayout->addWidget(new QLabel(tr("Senders by serial number:"), senderColumn));
     senders = new QListWidget(senderColumn);
     senderLayout->addWidget(senders, 1);
-    runs = table({ tr("Date"), tr("Certificate"), tr("Outcome"), tr("Technician"), tr("As found") },
+    runs = table({ tr("Date"), tr("Certificate"), tr("Outcome"), tr("Result"), tr("Technician"),
+                   tr("As found") },
                  this);
     chart = new QChart;
     chart->setTitle(tr("As-found error per set point"));
@@ -131,48 +155,77 @@ HistoryWindow::HistoryWindow(const HistoryLocation &location, QWidget *parent)
 
 HistoryWindow::~HistoryWindow() = default;
 
+struct HistoryWindow::Overview
+{
+    std::optional<QList<Instrument>> instruments;
+    QString error;
+    int pending = 0;
+};
+
+bool HistoryWindow::isReading() const
+{
+    return history->busy();
+}
+
 void HistoryWindow::reload()
+{
+    stateLabel->setText(tr("Reading the calibration history\u2026"));
+    stateLabel->show();
+    const HistoryLocation where = history->location();
+    history->run<Overview>(
+        this,
+        [where](CalibrationHistory &h) {
+            Overview o;
+            // Runs that waited for the database are stored as soon as it can be written again;
+            // when it cannot even be opened, it is not tried a second time for the list.
+            const bool unreachable = h.pendingCount() > 0 && h.flushPending(&o.error) < 0;
+            // Looking at a history that was never written leaves no empty database behind.
+            const bool neverWritten = where.backend == HistoryLocation::Backend::Sqlite
+                && !QFileInfo::exists(where.sqliteFile);
+            if (neverWritten) {
+                o.instruments = QList<Instrument>();
+            } else if (!unreachable) {
+                const auto list = h.senders(&o.error);
+                const auto links = list ? h.links(&o.error) : std::nullopt;
+                if (list && links)
+                    o.instruments = Instrument::group(*list, *links);
+            }
+            o.pending = h.pendingCount();
+            return o;
+        },
+        [this](const Overview &o) { showOverview(o); });
+}
+
+void HistoryWindow::showOverview(const Overview &o)
 {
     const QSignalBlocker quiet(senders);
     // Read again, the window stays with the sender it showed.
-    const QVariant shown
-        = senders->currentItem() ? senders->currentItem()->data(Qt::UserRole) : QVariant();
+    const QString shown = shownSerial;
     senders->clear();
-    QString error;
     const HistoryLocation &where = history->location();
-    // Runs that waited for the database are stored as soon as it can be written again; when it
-    // cannot even be opened, it is not tried a second time for the list.
-    const bool unreachable = history->pendingCount() > 0 && history->flushPending(&error) < 0;
-    // Looking at a history that was never written leaves no empty database behind.
-    const bool neverWritten
-        = where.backend == HistoryLocation::Backend::Sqlite && !QFileInfo::exists(where.sqliteFile);
-    const auto list = unreachable ? std::nullopt
-        : neverWritten            ? std::optional(QList<CalibrationHistory::Sender>())
-                                  : history->senders(&error);
-    QStringList notes;
-    if (!list) {
-        LOG << "The history cannot be read:" << error;
-        notes << tr("The calibration history cannot be read: %1").arg(error);
-    } else if (list->isEmpty()) {
+    notes.clear();
+    if (!o.instruments) {
+        LOG << "The history cannot be read:" << o.error;
+        notes << tr("The calibration history cannot be read: %1").arg(o.error);
+    } else if (o.instruments->isEmpty()) {
         notes << tr("No calibration run is stored in %1 yet.").arg(where.describe());
     }
-    const int pending = history->pendingCount();
-    if (pending > 0)
+    if (o.pending > 0)
         notes << tr("%1 waiting in \"%2\": stored once the database can be written again, "
                     "with the next run or when this window reads the history.")
-                     .arg(pending == 1 ? tr("1 run is") : tr("%1 runs are").arg(pending),
+                     .arg(o.pending == 1 ? tr("1 run is") : tr("%1 runs are").arg(o.pending),
                           where.pendingFile);
     stateLabel->setText(notes.join(QLatin1Char('\n')));
     stateLabel->setVisible(!notes.isEmpty());
-    for (const CalibrationHistory::Sender &s : list.value_or(QList<CalibrationHistory::Sender>())) {
-        auto *item = new QListWidgetItem(s.runs == 1 ? tr("%1 (1 run)").arg(s.serial)
-                                                     : tr("%1 (%2 runs)").arg(s.serial).arg(s.runs),
-                                         senders);
-        item->setData(Qt::UserRole, s.serial);
+    instruments = o.instruments.value_or(QList<Instrument>());
+    int row = instruments.isEmpty() ? -1 : 0;
+    for (int i = 0; i < instruments.size(); ++i) {
+        const Instrument &s = instruments.at(i);
+        new QListWidgetItem(s.runs == 1 ? tr("%1 (1 run)").arg(s.name())
+                                        : tr("%1 (%2 runs)").arg(s.name()).arg(s.runs),
+                            senders);
+        row = s.serials.contains(shown) ? i : row;
     }
-    int row = senders->count() > 0 ? 0 : -1;
-    for (int i = 0; i < senders->count(); ++i)
-        row = senders->item(i)->data(Qt::UserRole) == shown ? i : row;
     senders->setCurrentRow(row);
     onSenderChosen(row);
 }
@@ -180,23 +233,42 @@ void HistoryWindow::reload()
 void HistoryWindow::onSenderChosen(int row)
 {
     senderRuns.clear();
-    if (row >= 0) {
-        // One sender's runs only: a long history is never read whole.
-        const QString serial = senders->item(row)->data(Qt::UserRole).toString();
-        QString error;
-        const auto list = history->runs(serial, &error);
-        if (list) {
-            senderRuns = *list;
-        } else {
-            LOG << "The runs of" << serial << "cannot be read:" << error;
-            stateLabel->setText(tr("The runs of sender %1 cannot be read: %2").arg(serial, error));
-            stateLabel->show();
-        }
+    shownSerial = row >= 0 && row < instruments.size() ? instruments.at(row).serial() : QString();
+    if (shownSerial.isEmpty())
+        return showRuns({}, {});
+    // One instrument's runs only, under each of its serial texts: a long history is never read
+    // whole.
+    const QStringList serials = instruments.at(row).serials;
+    history->run<std::pair<QList<CalibrationRecord>, QString>>(
+        this,
+        [serials](CalibrationHistory &h) {
+            QString error;
+            const auto list = h.runs(serials, &error);
+            return std::pair(list.value_or(QList<CalibrationRecord>()), list ? QString() : error);
+        },
+        [this, shown = shownSerial](const std::pair<QList<CalibrationRecord>, QString> &answer) {
+            // A sender chosen since has its own answer coming.
+            if (shown == shownSerial)
+                showRuns(answer.first, answer.second);
+        });
+}
+
+void HistoryWindow::showRuns(const QList<CalibrationRecord> &list, const QString &error)
+{
+    senderRuns = list;
+    if (!error.isEmpty()) {
+        LOG << "The runs of" << shownSerial << "cannot be read:" << error;
+        stateLabel->setText((notes
+                             + QStringList { tr("The runs of sender %1 cannot be read: %2")
+                                                 .arg(shownSerial, error) })
+                                .join(QLatin1Char('\n')));
+        stateLabel->show();
     }
     const QSignalBlocker quiet(runs);
     runs->setRowCount(int(senderRuns.size()));
     for (int i = 0; i < senderRuns.size(); ++i) {
         const CalibrationRecord &r = senderRuns.at(i);
+        const bool finished = r.outcome == CalibrationRecord::Outcome::Finished;
         QString outcome = CalibrationRecord::outcomeText(r.outcome);
         outcome[0] = outcome.at(0).toUpper();
         if (!r.reason.isEmpty())
@@ -212,10 +284,14 @@ void HistoryWindow::onSenderChosen(int row)
             asFound = (r.asFoundOutOfTolerance() ? tr("outside ±%1 PSI, largest error %2 PSI")
                                                  : tr("within ±%1 PSI, largest error %2 PSI"))
                           .arg(QString::number(r.tolerancePsi), psi(*worst));
+        QString certificate = r.certificateNumber + (finished ? QString() : tr(" (void)"));
+        if (!r.replaces.isEmpty())
+            certificate += tr(", replaces %1").arg(r.replaces);
         const QDateTime when = CalibrationTrend::when(r).toLocalTime();
         runs->setItem(i, DateColumn, cell(when.toString(QStringLiteral("yyyy-MM-dd hh:mm"))));
-        runs->setItem(i, CertificateColumn, cell(r.certificateNumber));
+        runs->setItem(i, CertificateColumn, cell(certificate));
         runs->setItem(i, OutcomeColumn, cell(outcome));
+        runs->setItem(i, ResultColumn, cell(resultText(r.result())));
         runs->setItem(i, TechnicianColumn, cell(r.technician));
         runs->setItem(i, AsFoundColumn, cell(asFound));
     }
@@ -273,16 +349,16 @@ void HistoryWindow::onRunChosen(int row)
     checkLabel->clear();
     const CalibrationRecord *run
         = row >= 0 && row < senderRuns.size() ? &senderRuns.at(row) : nullptr;
-    const CalibrationRecord *previous
-        = run ? CalibrationTrend::previousFinished(senderRuns, row) : nullptr;
+    const CalibrationRecord *previous = run ? CalibrationTrend::baseline(senderRuns, row) : nullptr;
     if (!run)
         driftLabel->setText(tr("Choose a run to see its drift since the calibration before it."));
     else if (!previous)
-        driftLabel->setText(tr("Drift of %1: no earlier finished run of this sender is stored.")
+        driftLabel->setText(tr("Drift of %1: no earlier run whose calibration the sender took "
+                               "is stored.")
                                 .arg(run->certificateNumber));
     else
-        driftLabel->setText(tr("Drift of %1 since %2 of %3: this run's as-found error minus "
-                               "that run's as-left error.")
+        driftLabel->setText(tr("Drift of %1 since %2 of %3, the calibration the sender held: "
+                               "this run's as-found error minus that run's as-left error.")
                                 .arg(run->certificateNumber, previous->certificateNumber,
                                      CalibrationTrend::when(*previous).toLocalTime().toString(
                                          QStringLiteral("yyyy-MM-dd"))));
@@ -301,13 +377,30 @@ void HistoryWindow::onRunChosen(int row)
                                 : none));
         drift->setItem(i, 3, cell(drifts[size_t(i)] ? psi(*drifts[size_t(i)]) : none));
     }
+    showCertificateState(run);
+}
 
+void HistoryWindow::showCertificateState(const CalibrationRecord *run)
+{
     const bool finished = run && run->outcome == CalibrationRecord::Outcome::Finished;
     writeButton->setEnabled(finished && !run->pdfSha256.isEmpty());
-    if (run && !finished)
-        checkLabel->setText(tr("Only a finished run has a certificate."));
-    else if (run && run->pdfSha256.isEmpty())
-        checkLabel->setText(tr("No issued certificate's SHA-256 is stored for this run."));
+    if (!run)
+        return;
+    QStringList lines;
+    if (!finished && !run->pdfSha256.isEmpty())
+        lines << tr("Certificate %1 was written (SHA-256 %2), then the run was %3: it is void.")
+                     .arg(run->certificateNumber, run->pdfSha256,
+                          CalibrationRecord::outcomeText(run->outcome));
+    else if (!finished)
+        lines << tr("The run was %1 before a certificate was written: its number %2 is void.")
+                     .arg(CalibrationRecord::outcomeText(run->outcome), run->certificateNumber);
+    else if (run->pdfSha256.isEmpty())
+        lines << tr("No issued certificate's SHA-256 is stored for this run.");
+    for (const ReplacedCertificate &c : run->replaced)
+        lines << tr("Certificate %1 (SHA-256 %2) was written for this run before its figures "
+                    "changed, and is replaced.")
+                     .arg(c.number, c.pdfSha256);
+    checkLabel->setText(lines.join(QLatin1Char('\n')));
 }
 
 void HistoryWindow::onUIWriteCertificateAgainClicked()

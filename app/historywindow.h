@@ -1,21 +1,23 @@
 #pragma once
 
 #include "calibrationhistory.h"
+#include "instruments.h"
 
 #include <QWidget>
 
 #include <functional>
-#include <memory>
 
+class HistoryService;
 class QChart;
 class QLabel;
 class QListWidget;
 class QPushButton;
 class QTableWidget;
 
-/// The stored calibration runs, sender by sender: each run's outcome and as-found result, the
-/// as-found errors over time, the drift since the last calibration, and a stored run's
-/// certificate written again and checked against the one issued.
+/// The stored calibration runs, instrument by instrument (a sender under all the serial texts its
+/// firmware updates gave it): each run's outcome, result and as-found result, the as-found errors
+/// over time, the drift since the calibration the sender held, and a stored run's certificate
+/// written again and checked against the one issued. The history is read off the window's thread.
 class HistoryWindow : public QWidget
 {
     Q_OBJECT
@@ -24,7 +26,7 @@ public:
     /// Asks where to write a file: (parent, caption, suggested path) -> chosen path or empty.
     using FileChooser = std::function<QString(QWidget *, const QString &, const QString &)>;
 
-    /// Reads the history at `location` at once; a history that cannot be read is explained in
+    /// Starts reading the history at `location`; a history that cannot be read is explained in
     /// the window.
     explicit HistoryWindow(const HistoryLocation &location = HistoryLocation::fromSettings(),
                            QWidget *parent = nullptr);
@@ -32,6 +34,8 @@ public:
 
     /// Replaces the save dialog, e.g. for tests; the default is QFileDialog::getSaveFileName.
     void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
+    /// The history is being read.
+    bool isReading() const;
 
     QLabel *databaseState() const { return stateLabel; }
     QListWidget *senderList() const { return senders; }
@@ -43,7 +47,7 @@ public:
     QLabel *certificateCheck() const { return checkLabel; }
 
 public slots:
-    /// Reads the list of senders again and shows the first.
+    /// Reads the list of senders again and shows the one shown before, or the first.
     void reload();
 
 private slots:
@@ -52,10 +56,17 @@ private slots:
     void onUIWriteCertificateAgainClicked();
 
 private:
+    struct Overview;
+    void showOverview(const Overview &overview);
+    void showRuns(const QList<CalibrationRecord> &list, const QString &error);
     void showChart();
+    void showCertificateState(const CalibrationRecord *run);
 
-    std::unique_ptr<CalibrationHistory> history;
-    QList<CalibrationRecord> senderRuns; ///< the chosen sender's, newest first
+    HistoryService *history;
+    QList<Instrument> instruments;
+    QList<CalibrationRecord> senderRuns; ///< the chosen instrument's, newest first
+    QString shownSerial; ///< the instrument shown, by its current serial text
+    QStringList notes; ///< what the window says of the history as a whole
     FileChooser chooseFile;
 
     QLabel *stateLabel = nullptr;

@@ -2,11 +2,11 @@
 
 #include "VX4interface.h"
 #include "asfoundpage.h"
-#include "calibrationhistory.h"
 #include "calibrationpage.h"
 #include "calibrationresources.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
+#include "historyservice.h"
 #include "intropage.h"
 #include "settingskeys.h"
 #include "verificationpage.h"
@@ -23,6 +23,7 @@ QPointer<VX4Interface> gPressureSender;
 QMap<int, qint16> gCapturedPressures;
 QMap<int, double> gReferencePressures;
 QMap<int, Capture> gCaptureKinds;
+QMap<int, Uncertainty::Repeatability> gReadingSpread;
 QDateTime gCalibrationDateTime;
 std::array<double, CalPages::SetPointCount> gVerificationVoltages {};
 
@@ -140,6 +141,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     gCapturedPressures.clear();
     gReferencePressures.clear();
     gCaptureKinds.clear();
+    gReadingSpread.clear();
     gPressureSender = sender;
     started = QDateTime::currentDateTime();
     if (!sender) {
@@ -147,12 +149,13 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
         return;
     }
 
+    m_history = new HistoryService(HistoryLocation::fromSettings(), this);
     for (const PageEntry &entry : Pages) {
         QWizardPage *page = nullptr;
         if (entry.kind == PageKind::Intro)
-            page = new IntroPage(this);
+            page = m_introPage = new IntroPage(this);
         else if (entry.kind == PageKind::Summary)
-            page = calSumPage = new CalSumPage(this);
+            page = calSumPage = new CalSumPage(this, m_history);
         else
             page = makeCapturePage(this, entry);
         setPage(entry.id, page);
@@ -162,6 +165,10 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
 
     setWindowTitle(tr("Calibration Wizard"));
     connect(this, &QWizard::currentIdChanged, this, &CalibrationWizard::onCurrentIdChanged);
+    storeTimer.setSingleShot(true);
+    storeTimer.setInterval(StoreWaitMs);
+    connect(&storeTimer, &QTimer::timeout, this, &CalibrationWizard::onStoreTimedOut);
+    readPolicy();
 }
 
 bool CalibrationWizard::checkSender(QWidget *mainWindow, VX4Interface *sender)
@@ -274,85 +281,6 @@ void CalibrationWizard::onVX4DisconnectedSignal()
 {
     closeOpenDialogs();
     done(SenderLost);
-}
-
-int CalibrationWizard::exec()
-{
-    const int result = QWizard::exec();
-    // Told after the wizard has closed, outside the engine's signal that may have closed it.
-    if (!storeProblem.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, tr("Calibration History"),
-                        tr("The calibration could not be stored in the calibration history."),
-                        QMessageBox::Ok, parentWidget());
-        box.setInformativeText(storeProblem);
-        box.exec();
-    }
-    return result;
-}
-
-void CalibrationWizard::storeRun(int result, int page)
-{
-    if (stored || !calSumPage || page <= CalPages::Intro)
-        return; // a run left on the intro page has measured nothing and touched nothing
-    stored = true;
-    CalibrationRecord &r = calSumPage->record();
-    // Finish keeps the record whose PDF was just written and hashed.
-    if (result != QDialog::Accepted)
-        calSumPage->updateRecord();
-    r.started = started;
-    r.finished = QDateTime::currentDateTime();
-    if (result == QDialog::Accepted) {
-        r.outcome = CalibrationRecord::Outcome::Finished;
-    } else if (result == SenderLost) {
-        r.outcome = CalibrationRecord::Outcome::Aborted;
-        r.reason = tr("The sender stopped answering on page %1").arg(page);
-    } else {
-        r.outcome = CalibrationRecord::Outcome::Cancelled;
-        r.reason = tr("Cancelled by the technician on page %1").arg(page);
-    }
-    CalibrationHistory history;
-    if (r.certificateNumber.isEmpty())
-        r.certificateNumber = history.nextCertificateNumber();
-    const CalibrationHistory::StoreResult outcome = history.store(r);
-    if (outcome.error.isEmpty()) {
-        LOG << "Run stored as" << r.certificateNumber;
-        return;
-    }
-    LOG << "Run not stored:" << outcome.error;
-    storeProblem = outcome.error;
-    if (outcome.pending)
-        storeProblem += tr("\n\nThe run is kept and will be stored once the history can be "
-                           "written again.");
-    if (result == QDialog::Accepted)
-        storeProblem += tr("\n\nThe certificate and the voltages file were written as usual.");
-}
-
-void CalibrationWizard::onVX4ResponseRdy(const VX4Message &)
-{
-}
-
-void CalibrationWizard::reject()
-{
-    LOG << "CalibrationWizard::reject() called.";
-    done(Cancelled);
-}
-
-void CalibrationWizard::done(int result)
-{
-    if (!isVisible())
-        return; // ended already, e.g. by the sender's loss while Finish asked where to write
-    const int page = currentId();
-    if (result == QDialog::Accepted) {
-        QWizard::done(result);
-        // Still open when Finish could not write the certificate.
-        if (!isVisible())
-            storeRun(result, page);
-        return;
-    }
-    // QWizard would run the current page's validatePage() here, and so save a calibration, a
-    // voltage row or the intro's settings that the technician walked away from.
-    QDialog::done(result);
-    storeRun(result, page);
 }
 
 void CalibrationWizard::closeOpenDialogs()

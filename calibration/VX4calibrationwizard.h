@@ -1,12 +1,16 @@
 #pragma once
 
 #include "VX4message.h"
+#include "calibrationrecord.h"
 
 #include <QDateTime>
+#include <QTimer>
 #include <QWizard>
 
 class AbstractCalPage;
 class CalSumPage;
+class HistoryService;
+class IntroPage;
 class VX4Interface;
 
 /// The modal calibration run for one sender: intro, as-found, calibration and verification
@@ -19,6 +23,9 @@ class CalibrationWizard : public QWizard
 public:
     static constexpr int Cancelled = -1; ///< exec() result: the user cancelled or closed it
     static constexpr int SenderLost = -2; ///< exec() result: the sender stopped answering
+    /// How long the wizard waits, showing "storing...", for the history to take the run before
+    /// it keeps the run in the pending file itself.
+    static constexpr int StoreWaitMs = 10000;
 
     CalibrationWizard(QWidget *parent, VX4Interface *sender);
 
@@ -33,6 +40,13 @@ public:
     /// The capture page of `id` (1 to 15), or nullptr.
     AbstractCalPage *capturePage(int id) const;
     CalSumPage *summaryPage() const { return calSumPage; }
+    IntroPage *introPage() const { return m_introPage; }
+    /// The history the wizard reads its policy and numbers from and stores its run in.
+    HistoryService *history() const { return m_history; }
+    /// The run is being stored: the wizard closes when the history has taken it.
+    bool isEnding() const { return ending; }
+    /// The sender acknowledged SAVE CAL DATA during this run.
+    bool calibrationSaved() const { return saveAcknowledged; }
     /// Runs the wizard; then tells the technician, in one box, if the run could not be stored.
     int exec() override;
 
@@ -47,10 +61,23 @@ public slots:
 private:
     /// Closes every dialog and box a page opened, so none outlives the sender.
     void closeOpenDialogs();
-    /// Stores the run as it ended with `result` on `page` in the calibration history, once.
-    void storeRun(int result, int page);
+    /// Starts storing the run as it ended with `result` on `page`, once, showing "storing...";
+    /// false when there is nothing to store.
+    bool storeRun(int result, int page);
+    void onStored(const QString &number, const QString &problem, bool pending);
+    /// The history did not answer in time: the run waits in the pending file.
+    void onStoreTimedOut();
+    /// Reads the lab's policy for the intro page.
+    void readPolicy();
 
     CalSumPage *calSumPage = nullptr;
+    IntroPage *m_introPage = nullptr;
+    HistoryService *m_history = nullptr;
+    QTimer storeTimer;
+    CalibrationRecord endRecord; ///< the run as it is being stored
+    int endResult = 0;
+    bool ending = false;
+    bool saveAcknowledged = false;
     /// The mode this wizard last asked the sender for; unknown before its first switch.
     VX4Mode requestedMode = UnknownMode;
     QDateTime started;

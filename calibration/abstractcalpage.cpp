@@ -27,6 +27,7 @@ namespace Keys = SettingsStore::CalSetupGroup;
 constexpr int SettleTickMs = 250; ///< how often the settle time shown is brought up to date
 constexpr int ReadingPointSize = 28; ///< the live reading, readable from the test bench
 constexpr double ReferenceLimitPsi = 4000; ///< bound of the reference value typed, +/- PSI
+constexpr double ReferenceStepPsi = 0.1; ///< the reference box's resolution
 } // namespace
 
 AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
@@ -72,10 +73,15 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
         adStatusLabel->setObjectName(QStringLiteral("adStatusLabel"));
         m_reference = new QDoubleSpinBox(this);
         m_reference->setObjectName(QStringLiteral("referenceBox"));
-        m_reference->setRange(-ReferenceLimitPsi, ReferenceLimitPsi);
+        // One step below the range means "not entered": the box shows nothing until the
+        // technician types what the reference calibrator reads.
+        m_reference->setRange(-ReferenceLimitPsi - ReferenceStepPsi, ReferenceLimitPsi);
         m_reference->setDecimals(1);
         m_reference->setSuffix(QStringLiteral(" PSI"));
-        m_reference->setValue(setPointPsi);
+        m_reference->setSpecialValueText(QStringLiteral(" "));
+        m_reference->setValue(m_reference->minimum());
+        connect(m_reference, &QDoubleSpinBox::valueChanged, this,
+                &AbstractCalPage::updateCaptureButtons);
         form->addRow(tr("Reading:"), readingLabel);
         form->addRow(tr("A/D status:"), adStatusLabel);
         form->addRow(tr("Stability:"), stateLabel);
@@ -106,6 +112,11 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
     layout->addLayout(buttonRow);
     setLayout(layout);
     updateCaptureButtons();
+}
+
+bool AbstractCalPage::referenceEntered() const
+{
+    return !m_reference || m_reference->value() > m_reference->minimum();
 }
 
 QString AbstractCalPage::statusText() const
@@ -166,14 +177,19 @@ void AbstractCalPage::onSettleTick()
 void AbstractCalPage::updateCaptureButtons()
 {
     bool ready = false;
+    bool possible = true;
     if (panel == Panel::Reading) {
         ready = haveReading && gate.stable();
-        stateLabel->setText(!haveReading ? QString() : ready ? tr("Stable") : tr("Not stable yet"));
+        possible = referenceEntered();
+        QString state = !haveReading ? QString() : ready ? tr("Stable") : tr("Not stable yet");
+        if (!possible)
+            state += tr(" (enter what the reference calibrator reads to capture)");
+        stateLabel->setText(state.trimmed());
     } else {
         ready = clock.isValid() && clock.elapsed() >= settleMs;
     }
-    m_captureButton->setEnabled(ready);
-    m_forceButton->setEnabled(!ready);
+    m_captureButton->setEnabled(ready && possible);
+    m_forceButton->setEnabled(!ready && possible);
 }
 
 void AbstractCalPage::onForceButtonClicked()
@@ -245,9 +261,17 @@ bool AbstractCalPage::recordReading()
                                  : faultNotice);
         return false;
     }
+    if (!referenceEntered()) {
+        statusLabel->setText(tr("Enter what the reference calibrator reads first."));
+        return false;
+    }
     gCapturedPressures.insert(pageId, qint16(lastPressure));
     gReferencePressures.insert(pageId, m_reference ? m_reference->value() : setPointPsi);
     gCaptureKinds.insert(pageId, forced ? Capture::Unstable : Capture::Stable);
+    if (const auto spread = Uncertainty::repeatability(gate.readings()))
+        gReadingSpread.insert(pageId, *spread);
+    else
+        gReadingSpread.remove(pageId);
     LOG << "Recorded " << gCapturedPressures.value(pageId) << "PSI against"
         << gReferencePressures.value(pageId) << (forced ? "unstable" : "stable");
     return true;

@@ -38,6 +38,8 @@ public:
     QPushButton *forceButton() const { return m_forceButton; }
     /// The reference calibrator's value as typed; nullptr on a calibration page.
     QDoubleSpinBox *referenceBox() const { return m_reference; }
+    /// The technician has typed the reference calibrator's value (always true without the box).
+    bool referenceEntered() const;
     const StabilityGate &stability() const { return gate; }
     /// The page has just become current: only readings that arrive from now on may be captured.
     void becameCurrent();

@@ -2,6 +2,7 @@
 
 #include "VX4interface.h"
 #include "calibrationrecord.h"
+#include "uncertainty.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -36,6 +37,8 @@ extern QMap<int, qint16> gCapturedPressures;
 extern QMap<int, double> gReferencePressures;
 /// Page id to how its reading was recorded: once stable, or on the technician's word.
 extern QMap<int, Capture> gCaptureKinds;
+/// Page id to the spread of the readings its capture was taken from; absent when it was not seen.
+extern QMap<int, Uncertainty::Repeatability> gReadingSpread;
 /// When the calibration was made: sent to the sender, printed, part of the PDF name.
 extern QDateTime gCalibrationDateTime;
 /// The sender's input voltage at each verification set point, in volts.

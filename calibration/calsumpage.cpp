@@ -1,8 +1,10 @@
 #include "calsumpage.h"
 
-#include "calibrationhistory.h"
+#include "VX4calibrationwizard.h"
 #include "calibrationshared.h"
 #include "certificate.h"
+#include "historyservice.h"
+#include "intropage.h"
 #include "settingskeys.h"
 #include "vx4log.h"
 
@@ -11,6 +13,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -30,20 +33,29 @@ constexpr int CertificateMinWidth = 500; ///< pixels
 constexpr int CertificateMinHeight = 600; ///< pixels
 } // namespace
 
-CalSumPage::CalSumPage(QWidget *wizard)
+CalSumPage::CalSumPage(QWidget *wizard, HistoryService *history)
     : QWizardPage(wizard)
+    , history(history)
 {
     setObjectName(QStringLiteral("summaryPage"));
     certificateView = new QTextEdit(this);
     certificateView->setObjectName(QStringLiteral("certificateView"));
     certificateView->setReadOnly(true);
     certificateView->setMinimumSize(CertificateMinWidth, CertificateMinHeight);
-    auto *printButton = new QPushButton(tr("&Print"), this);
+    numberLabel = new QLabel(this);
+    numberLabel->setObjectName(QStringLiteral("numberLabel"));
+    numberLabel->setWordWrap(true);
+    retryButton = new QPushButton(tr("&Try Again"), this);
+    retryButton->setObjectName(QStringLiteral("retryButton"));
+    retryButton->hide();
+    connect(retryButton, &QPushButton::clicked, this, &CalSumPage::drawNumber);
+    printButton = new QPushButton(tr("&Print"), this);
     printButton->setObjectName(QStringLiteral("printButton"));
     connect(printButton, &QPushButton::clicked, this, &CalSumPage::onPrint);
 
     auto *buttonRow = new QHBoxLayout;
-    buttonRow->addStretch();
+    buttonRow->addWidget(numberLabel, 1);
+    buttonRow->addWidget(retryButton);
     buttonRow->addWidget(printButton);
     auto *layout = new QVBoxLayout;
     layout->addWidget(certificateView, 1);
@@ -64,23 +76,48 @@ void CalSumPage::updateRecord()
     r.referenceCalibrator = field(QStringLiteral("calibratorMakeModel")).toString();
     r.calibratorSerial = field(QStringLiteral("calibratorSerialNumber")).toString();
     r.calibratorCertificate = field(QStringLiteral("calibratorCertNumber")).toString();
-    r.referenceDueDate = field(QStringLiteral("calibratorDueDate")).toDate();
+    const QDate due = field(QStringLiteral("calibratorDueDate")).toDate();
+    r.referenceDueDate = due > IntroPage::UnsetDate ? due : QDate();
+    bool ok = false;
+    const double uncertainty
+        = QLocale::c().toDouble(field(QStringLiteral("referenceUncertainty")).toString(), &ok);
+    r.referenceUncertainty.reset();
+    if (ok)
+        r.referenceUncertainty = ReferenceUncertainty {
+            uncertainty, field(QStringLiteral("referenceUncertaintyPercent")).toInt() == 1,
+            field(QStringLiteral("referenceCoverage")).toDouble()
+        };
+    const double ambient
+        = QLocale::c().toDouble(field(QStringLiteral("ambientCelsius")).toString(), &ok);
+    r.ambientCelsius = ok ? std::optional(ambient) : std::nullopt;
     const QVariant tolerance = field(QStringLiteral("tolerancePsi"));
     r.tolerancePsi = tolerance.isValid() ? tolerance.toDouble() : CalPages::DefaultTolerancePsi;
+    r.decisionRule = field(QStringLiteral("decisionRule")).toInt() == 1 ? DecisionRule::Guarded
+                                                                        : DecisionRule::Simple;
+    r.procedureId = field(QStringLiteral("procedureId")).toString().trimmed();
     r.calibrated = gCalibrationDateTime;
     r.nextCalibrationDate = calibrated.addMonths(
         calibrationSetting(Keys::IntervalMonths, CalPages::DefaultIntervalMonths).toInt());
     for (int i = 0; i < CalPages::SetPointCount; ++i) {
         CalibrationPoint &p = r.points[size_t(i)];
         p.setPoint = CalPages::SetPointsPsi[size_t(i)];
-        const auto take = [&](int id, double &reading, double &reference, Capture &how) {
+        const auto take = [&](int id, double &reading, double &reference, Capture &how,
+                              std::optional<double> &u) {
             const bool taken = gCapturedPressures.contains(id);
             reading = gCapturedPressures.value(id);
             reference = gReferencePressures.value(id, p.setPoint);
             how = taken ? gCaptureKinds.value(id, Capture::Stable) : Capture::None;
+            // Unknown unless both the reference's figure and the readings' spread are known.
+            u.reset();
+            if (taken && r.referenceUncertainty && gReadingSpread.contains(id))
+                u = Uncertainty::budget(reference, *r.referenceUncertainty,
+                                        gReadingSpread.value(id))
+                        .expanded;
         };
-        take(CalPages::FirstAsFound + i, p.asFound, p.asFoundReference, p.asFoundCapture);
-        take(CalPages::FirstVerification + i, p.asLeft, p.asLeftReference, p.asLeftCapture);
+        take(CalPages::FirstAsFound + i, p.asFound, p.asFoundReference, p.asFoundCapture,
+             p.asFoundU);
+        take(CalPages::FirstVerification + i, p.asLeft, p.asLeftReference, p.asLeftCapture,
+             p.asLeftU);
     }
     // The PDF written before no longer shows this record.
     r.pdfSha256.clear();
@@ -90,18 +127,97 @@ void CalSumPage::initializePage()
 {
     LOG << "CalSumPage::initializePage() called.";
     updateRecord();
-    // Once per run: entering the page again keeps the number the first entry drew.
-    if (m_record.certificateNumber.isEmpty()) {
-        QString error;
-        m_record.certificateNumber = CalibrationHistory().nextCertificateNumber(&error);
-        if (!error.isEmpty())
-            LOG << "Certificate number drawn without the history:" << error;
-    }
-
     finishRowWritten = false;
-    m_html = Certificate::html(m_record);
+    // One number, one certificate: a certificate written before with other content keeps its
+    // number, and this one gets a new number that says which it replaces.
+    if (!written.number.isEmpty()) {
+        if (m_record.certificateNumber == written.number
+            && Certificate::html(m_record) == writtenHtml) {
+            m_record.pdfSha256 = written.pdfSha256;
+        } else if (m_record.certificateNumber == written.number) {
+            LOG << "Certificate" << written.number << "is replaced: the run has changed since.";
+            m_record.replaced.append(written);
+            m_record.replaces = written.number;
+            m_record.certificateNumber.clear();
+            written = {};
+        }
+    }
+    // Once per certificate: entering the page again keeps the number drawn before.
+    if (m_record.certificateNumber.isEmpty())
+        drawNumber();
+    else
+        showCertificate();
+}
+
+void CalSumPage::drawNumber()
+{
+    if (drawing)
+        return;
+    drawing = true;
+    drawProblem.clear();
+    retryButton->hide();
+    numberLabel->setText(tr("Drawing the certificate number from the calibration history..."));
+    certificateView->clear();
+    printButton->setEnabled(false);
+    emit completeChanged();
+    history->run<std::pair<QString, QString>>(
+        this,
+        [](CalibrationHistory &h) {
+            QString error;
+            const QString number = h.drawCertificateNumber(&error);
+            return std::pair(number, error);
+        },
+        [this](const std::pair<QString, QString> &answer) {
+            drawing = false;
+            m_record.certificateNumber = answer.first;
+            drawProblem = answer.first.isEmpty() ? answer.second : QString();
+            if (!drawProblem.isEmpty())
+                LOG << "No certificate number:" << drawProblem;
+            showCertificate();
+        });
+}
+
+void CalSumPage::showCertificate()
+{
+    const bool numbered = !m_record.certificateNumber.isEmpty();
+    numberLabel->setText(numbered ? QString()
+                                  : tr("No certificate can be issued: %1.").arg(drawProblem));
+    retryButton->setVisible(!numbered);
+    printButton->setEnabled(numbered);
+    m_html = numbered ? Certificate::html(m_record) : QString();
     LOG << m_html;
     certificateView->setHtml(m_html);
+    emit completeChanged();
+}
+
+bool CalSumPage::isComplete() const
+{
+    return !drawing && !m_record.certificateNumber.isEmpty();
+}
+
+QString CalSumPage::numberProblem() const
+{
+    return drawProblem;
+}
+
+void CalSumPage::noteWritten()
+{
+    written = { m_record.certificateNumber, m_record.pdfSha256 };
+    writtenHtml = Certificate::html(m_record);
+}
+
+CalibrationRecord CalSumPage::endRecord(bool finished)
+{
+    if (finished)
+        return m_record;
+    // The pages as they stand; a certificate written before keeps its number and hash, void.
+    updateRecord();
+    CalibrationRecord r = m_record;
+    if (!written.number.isEmpty()) {
+        r.certificateNumber = written.number;
+        r.pdfSha256 = written.pdfSha256;
+    }
+    return r;
 }
 
 bool CalSumPage::validatePage()
@@ -158,7 +274,8 @@ bool CalSumPage::askRetry(const QStringList &failures, QString &folder)
 
 bool CalSumPage::wizardOpen() const
 {
-    return wizard() && wizard()->isVisible();
+    const auto *w = qobject_cast<const CalibrationWizard *>(wizard());
+    return w && w->isVisible() && !w->isEnding();
 }
 
 void CalSumPage::onPrint()
@@ -176,8 +293,13 @@ void CalSumPage::onPrint()
     QPrinter printer(QPrinter::ScreenResolution);
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(tr("Print Document"));
-    if (dialog.exec() == QDialog::Accepted && wizardOpen())
-        certificateView->document()->print(&printer);
+    if (dialog.exec() == QDialog::Accepted && wizardOpen()) {
+        Certificate::print(m_record, &printer);
+        // On paper it is issued as much as in a file.
+        if (m_record.pdfSha256.isEmpty())
+            m_record.pdfSha256 = Certificate::sha256(Certificate::pdf(m_record));
+        noteWritten();
+    }
 }
 
 QString CalSumPage::saveCertificatePdf()
@@ -217,6 +339,7 @@ QString CalSumPage::writeCertificatePdf(const QString &folder, QString *writtenP
         return tr("The certificate could not be written to \"%1\".").arg(path);
     }
     m_record.pdfSha256 = Certificate::sha256(bytes);
+    noteWritten();
     if (writtenPath)
         *writtenPath = path;
     return QString();

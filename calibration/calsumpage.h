@@ -6,7 +6,10 @@
 
 #include <functional>
 
+class HistoryService;
 class QDir;
+class QLabel;
+class QPushButton;
 class QTextEdit;
 
 /// Last page of the calibration wizard: judges the verification readings, shows the certificate
@@ -17,7 +20,8 @@ class CalSumPage : public QWizardPage
     Q_OBJECT
 
 public:
-    explicit CalSumPage(QWidget *wizard);
+    /// The certificate's number is drawn from `history`.
+    CalSumPage(QWidget *wizard, HistoryService *history);
 
     /// The certificate document last built.
     QString certificateHtml() const { return m_html; }
@@ -25,6 +29,13 @@ public:
     CalibrationRecord &record() { return m_record; }
     /// Takes the intro page's entries and the captures into the record, as they stand now.
     void updateRecord();
+    /// The run to store as it ends: for a run that did not finish, the latest captures under the
+    /// number of the certificate written last, which is void.
+    CalibrationRecord endRecord(bool finished);
+    /// Why no certificate number could be drawn, or an empty text.
+    QString numberProblem() const;
+    /// A number is drawn and the certificate shows it.
+    bool isComplete() const override;
     QTextEdit *certificate() const { return certificateView; }
     /// Writes the certificate as PDF under a "calibration sheets" folder; returns its path, or an
     /// empty text (after telling the user) when it could not be written.
@@ -41,6 +52,11 @@ public slots:
     bool validatePage() override;
 
 private:
+    /// Asks the history for a number; the certificate shows it once it comes.
+    void drawNumber();
+    void showCertificate();
+    /// A certificate of the record as it stands was written (as PDF or on paper).
+    void noteWritten();
     bool findSheetsDirectory(QDir &dir);
     /// The first of `candidates` that is, or can be made, a writable folder.
     bool findWritableDirectory(const QStringList &candidates, QDir &dir);
@@ -56,8 +72,18 @@ private:
     void warn(const QString &text);
 
     QTextEdit *certificateView;
+    QLabel *numberLabel; ///< drawing the number, or why none could be
+    QPushButton *printButton;
+    QPushButton *retryButton; ///< draws again after a failure
+    HistoryService *history;
     QString m_html;
     CalibrationRecord m_record;
+    /// The certificate written last: its number, SHA-256 and content. A record whose certificate
+    /// no longer reads so gets a new number that replaces it.
+    ReplacedCertificate written;
+    QString writtenHtml;
+    bool drawing = false;
+    QString drawProblem;
     FolderChooser folderChooser;
     bool finishRowWritten = false; ///< Finish appended its voltage row since the page was entered
 };

@@ -1,13 +1,10 @@
 #include "certificate.h"
 
+#include "labpolicy.h"
 #include "resourcepaths.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QPdfWriter>
 #include <QStringList>
-#include <QTextDocument>
 
 #include <cmath>
 
@@ -17,16 +14,10 @@ namespace {
 const QString CrLf = QStringLiteral("\r\n");
 constexpr int SignatureBlanks = 130; ///< width of the signature line, in &nbsp;
 constexpr int ModelDigitIndex = 3; ///< first digit after the three-letter serial prefix
-constexpr int PdfResolution = 96; ///< dots per inch: the screen's, as the page was laid out for
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("CalSumPage", text);
-}
-
-QString row(const char *opening, const QString &value)
-{
-    return QLatin1String(opening) + value.toHtmlEscaped() + QLatin1String("</td></tr>") + CrLf;
 }
 
 QString psi(double value, int decimals)
@@ -48,27 +39,98 @@ QString cells(const QStringList &texts)
         + QStringLiteral("</td></tr>") + CrLf;
 }
 
-/// Replaces the bytes after `key` in `pdf`, up to `end`, by `value` when it has their length,
-/// so that no offset of the file's cross-reference table moves.
-void replaceSameLength(QByteArray &pdf, const QByteArray &key, char end, const QByteArray &value)
+/// Two labelled values side by side; the values are the technician's and are escaped.
+QString pairRow(const QString &label1, const QString &value1, const QString &label2,
+                const QString &value2)
 {
-    const qsizetype at = pdf.indexOf(key);
-    const qsizetype stop = at < 0 ? -1 : pdf.indexOf(end, at + key.size());
-    if (stop >= 0 && stop - at - key.size() == value.size())
-        pdf.replace(at + key.size(), value.size(), value);
+    return QStringLiteral("<tr><td align=right>%1</td><td>%2</td><td align=right>%3</td>"
+                          "<td>%4</td></tr>")
+               .arg(label1, value1.toHtmlEscaped(), label2, value2.toHtmlEscaped())
+        + CrLf;
 }
+
+QString verdictWords(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Passed:
+        return tr("within tolerance");
+    case Verdict::Conditional:
+        return tr("conditional");
+    case Verdict::Failed:
+        return tr("out of tolerance");
+    case Verdict::NotTaken:
+        break;
+    }
+    return tr("not measured");
+}
+
+const char Traceability[]
+    = "has been calibrated using standards and instruments whose accuracies are traceable to the "
+      "National Institute of Standards and Technology (NIST).";
 } // namespace
 
-bool passes(const CalibrationPoint &point, double tolerancePsi)
+QString verdictText(Verdict verdict)
 {
-    return point.asLeftCapture != Capture::None
-        && CalibrationPoint::withinTolerance(point.asLeftError(), tolerancePsi);
+    switch (verdict) {
+    case Verdict::Passed:
+        return QStringLiteral("<font color=\"green\">Passed</font>");
+    case Verdict::Conditional:
+        return QStringLiteral("<font color=\"#b06000\">Conditional</font>");
+    case Verdict::Failed:
+        return QStringLiteral("<font color=\"red\">Failed</font>");
+    case Verdict::NotTaken:
+        break;
+    }
+    return QStringLiteral("Not verified");
 }
 
-QString resultText(const CalibrationPoint &point, double tolerancePsi)
+QString resultLine(const CalibrationRecord &r)
 {
-    return passes(point, tolerancePsi) ? QStringLiteral("<font color=\"green\">Passed</font>")
-                                       : QStringLiteral("<font color=\"red\">Failed</font>");
+    QString line;
+    switch (r.result()) {
+    case Verdict::Passed:
+        line = tr("Result: within tolerance, as left.");
+        break;
+    case Verdict::Conditional:
+        line = tr("Result: CONDITIONAL, as left: within tolerance, but not by the measurement "
+                  "uncertainty.");
+        break;
+    case Verdict::Failed:
+        line = tr("Result: OUT OF TOLERANCE, as left.");
+        break;
+    case Verdict::NotTaken:
+        line = tr("Result: not verified: not every point was read as left.");
+        break;
+    }
+    return line + u' ' + tr("As found: %1.").arg(verdictWords(r.asFoundResult()));
+}
+
+QString statement(const CalibrationRecord &r)
+{
+    const QString tolerance = QStringLiteral("\u00B1") + psi(r.tolerancePsi, 1) + tr(" PSI");
+    switch (r.result()) {
+    case Verdict::Passed:
+        break;
+    case Verdict::Conditional:
+        return tr("<p>Ostrand Manufacturing, Inc., states that the instrument listed above could "
+                  "not be shown to meet the stated tolerance of %1: as left, the points marked "
+                  "Conditional lie within it by less than their expanded uncertainty. It %2")
+            .arg(tolerance, tr(Traceability));
+    case Verdict::Failed:
+        return tr("<p>Ostrand Manufacturing, Inc., states that the instrument listed above does "
+                  "not meet the stated tolerance of %1: as left, the points marked Failed lie "
+                  "outside it. It %2")
+            .arg(tolerance, tr(Traceability));
+    case Verdict::NotTaken:
+        return tr("<p>Ostrand Manufacturing, Inc., makes no statement of conformity for the "
+                  "instrument listed above: not every point was verified.");
+    }
+    return QStringLiteral(
+        "<p>Ostrand Manufacturing, Inc., certifies that the instrument listed above meets or "
+        "exceeds all published specifications and has been calibrated using standards and "
+        "instruments whose accuracies are traceable to the National Institute of Standards and "
+        "Technology (NIST) to standardize measureable conditions created in our facility for the "
+        "purpose of conducting automated calibration procedures.");
 }
 
 QString errorText(double errorPsi)
@@ -82,6 +144,11 @@ QString errorText(double errorPsi)
         .arg(std::abs(percent) < 0.005 ? 0.0 : percent, 0, 'f', 2);
 }
 
+QString uncertaintyText(std::optional<double> u)
+{
+    return u ? QStringLiteral("\u00B1") + psi(*u, 2) : tr("unknown");
+}
+
 QString modelText(const QString &serialNumber)
 {
     if (serialNumber.size() > ModelDigitIndex)
@@ -91,10 +158,12 @@ QString modelText(const QString &serialNumber)
 
 QString html(const CalibrationRecord &r)
 {
-    const QDate date = r.calibrated.date();
-    const QString dateText = date.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString dateText = r.calibrated.date().toString(QStringLiteral("yyyy-MM-dd"));
     const QString timeText = r.calibrated.time().toString(QStringLiteral("hh:mm"));
-    const QString nextDue = r.nextCalibrationDate.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString ambient = r.ambientCelsius
+        ? QString::number(*r.ambientCelsius, 'f', 1) + QStringLiteral(" \u00B0C")
+        : tr("not recorded");
+    const QString notStated = tr("not stated");
 
     QString doc;
     doc += QStringLiteral("<html>") + CrLf;
@@ -105,35 +174,35 @@ QString html(const CalibrationRecord &r)
     doc += QStringLiteral("<hr/>") + CrLf;
     doc += QStringLiteral("<center>");
     doc += QStringLiteral("<h2>Calibration Setup</h2>") + CrLf;
-    doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
-    doc += row("<tr><td align=right>Certificate Number:</td><td>", r.certificateNumber);
-    doc += row("<tr><td align=right>Model:</td><td>", modelText(r.senderSerial));
-    doc += row("<tr><td align=right>Serial Number:</td><td>", r.senderSerial);
-    doc += row("<tr><td align=right>Firmware Version:</td><td>", r.firmware);
-    doc += row("<tr><td align=right>Date and Time:</td><td>", dateText + u' ' + timeText);
-    doc += row("<tr><td align=right>Next calibration due:</td><td>", nextDue);
-    doc += row("<tr><td align=right>Technician:</td><td>", r.technician);
-    doc += row("<tr><td align=right>Company:</td><td>", r.company);
-    doc += row("<tr><td align=right>Calibrator Make:</td><td>", r.referenceCalibrator);
-    doc += row("<tr><td align=right>Calibrator Serial Number:</td><td>", r.calibratorSerial);
-    doc += row("<tr><td align=right>Calibrator Certificate Number:</td><td>",
-               r.calibratorCertificate);
-    doc += row("<tr><td align=right>Calibrator Due Date:</td><td>",
-               r.referenceDueDate.toString(QStringLiteral("yyyy-MM-dd")));
+    doc += QStringLiteral("<table border=0 cellspacing=4>") + CrLf;
+    doc += pairRow(tr("Certificate Number:"), r.certificateNumber, tr("Date and Time:"),
+                   dateText + u' ' + timeText);
+    doc += pairRow(tr("Model:"), modelText(r.senderSerial), tr("Next calibration due:"),
+                   r.nextCalibrationDate.toString(QStringLiteral("yyyy-MM-dd")));
+    doc += pairRow(tr("Serial Number:"), r.senderSerial, tr("Technician:"), r.technician);
+    doc += pairRow(tr("Firmware Version:"), r.firmware, tr("Company:"), r.company);
+    doc += pairRow(tr("Procedure:"), r.procedureId.isEmpty() ? notStated : r.procedureId,
+                   tr("Ambient Temperature:"), ambient);
+    doc += pairRow(tr("Calibrator Make:"), r.referenceCalibrator, tr("Calibrator Serial Number:"),
+                   r.calibratorSerial);
+    doc += pairRow(tr("Calibrator Certificate Number:"), r.calibratorCertificate,
+                   tr("Calibrator Due Date:"),
+                   r.referenceDueDate.toString(QStringLiteral("yyyy-MM-dd")));
+    doc += pairRow(tr("Calibrator Uncertainty:"),
+                   r.referenceUncertainty ? r.referenceUncertainty->text() : notStated,
+                   r.replaces.isEmpty() ? QString() : tr("Replaces Certificate:"), r.replaces);
     doc += QStringLiteral("</table>") + CrLf;
     doc += QStringLiteral("<h2>Calibration Summary</h2>") + CrLf;
-    doc += QStringLiteral("<table border=0 cellspacing=10>") + CrLf;
+    doc += QStringLiteral("<table border=0 cellspacing=6>") + CrLf;
     doc += QStringLiteral("<tr><th>Set point</th><th>Reference</th><th>As found</th>"
-                          "<th>Error</th><th>As left</th><th>Error</th><th>Tolerance</th>"
-                          "<th>Result</th></tr>")
+                          "<th>Error</th><th>As left</th><th>Error</th><th>U (k=2)</th>"
+                          "<th>Tolerance</th><th>Result</th></tr>")
         + CrLf;
     const QString tolerance = QStringLiteral("\u00B1") + psi(r.tolerancePsi, 1);
     bool unstable = false;
-    bool asFoundTaken = false;
     for (const CalibrationPoint &p : r.points) {
         const bool found = p.asFoundCapture != Capture::None;
         const bool left = p.asLeftCapture != Capture::None;
-        asFoundTaken = asFoundTaken || found;
         unstable = unstable || p.asFoundCapture == Capture::Unstable
             || p.asLeftCapture == Capture::Unstable;
         // One reference when both passes used the same, else the as-found one first.
@@ -143,100 +212,40 @@ QString html(const CalibrationRecord &r)
         doc += cells({ psi(p.setPoint, 0), reference, readingText(p.asFound, p.asFoundCapture),
                        found ? errorText(p.asFoundError()) : QString(),
                        readingText(p.asLeft, p.asLeftCapture),
-                       left ? errorText(p.asLeftError()) : QString(), tolerance,
-                       resultText(p, r.tolerancePsi) });
+                       left ? errorText(p.asLeftError()) : QString(),
+                       left ? uncertaintyText(p.asLeftU) : QString(), tolerance,
+                       verdictText(r.asLeftVerdict(p)) });
     }
     doc += QStringLiteral("</table>") + CrLf;
-    if (asFoundTaken)
-        doc += QStringLiteral("<p>")
-            + (r.asFoundOutOfTolerance() ? tr("As found: out of tolerance")
-                                         : tr("As found: in tolerance"))
-            + QStringLiteral("</p>") + CrLf;
+    doc += QStringLiteral("<p>")
+        + tr("Pressures, errors and U in PSI; errors also in % of the "
+             "3000 PSI span.");
     if (unstable)
-        doc += QStringLiteral("<p>") + tr("* captured before the reading was stable")
-            + QStringLiteral("</p>") + CrLf;
-    doc += QStringLiteral("</center>");
-    doc += QStringLiteral("<br/><br/><br/><br/>") + CrLf;
-    doc += QStringLiteral("<br/><br/><br/>") + CrLf;
-    doc += QStringLiteral("<u>") + QStringLiteral("&nbsp;").repeated(SignatureBlanks)
-        + QStringLiteral("</u><br/><br/>") + CrLf;
-    doc += QStringLiteral("Technician's signature") + CrLf;
-    doc += QStringLiteral("<br/><br/><br/><br/><br/>") + CrLf;
-    doc += QStringLiteral(
-               "<p>Ostrand Manufacturing, Inc., certifies that the instrument listed above meets "
-               "or exceeds all published specifications and has been calibrated using standards "
-               "and instruments whose accuracies are traceable to the National Institute of "
-               "Standards and Technology (NIST) to standardize measureable conditions created in "
-               "our facility for the purpose of conducting automated calibration procedures.")
+        doc += u' ' + tr("* captured before the reading was stable.");
+    doc += QStringLiteral("</p>") + CrLf;
+    doc += QStringLiteral("<p><b>") + resultLine(r).toHtmlEscaped() + QStringLiteral("</b></p>")
         + CrLf;
+    doc += QStringLiteral("</center>");
+    doc += QStringLiteral("<p>")
+        + (r.decisionRule == DecisionRule::Guarded
+               ? tr("Decision rule: guarded acceptance. A point passes when |error| + U is within "
+                    "the tolerance, is Conditional when only |error| is, and fails beyond it.")
+               : tr("Decision rule: simple acceptance. A point passes when |error| is within the "
+                    "tolerance."))
+        + u' '
+        + tr("U is the expanded uncertainty of the error (k = 2, about 95 %) from the pressure "
+             "calibrator, the sender's 1 PSI resolution and the repeatability of the readings; "
+             "\"unknown\" where fewer than two readings were seen.")
+        + QStringLiteral("</p>") + CrLf;
+    doc += QStringLiteral("<br/><br/>") + CrLf;
+    doc += QStringLiteral("<u>") + QStringLiteral("&nbsp;").repeated(SignatureBlanks)
+        + QStringLiteral("</u><br/>") + CrLf;
+    doc += QStringLiteral("Technician's signature") + CrLf;
+    doc += QStringLiteral("<br/>") + CrLf;
+    doc += statement(r) + CrLf;
     doc += QStringLiteral("</body>") + CrLf;
     doc += QStringLiteral("</html>") + CrLf;
     return doc;
-}
-
-QByteArray pdf(const CalibrationRecord &record)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter writer(&buffer);
-        writer.setResolution(PdfResolution);
-        writer.setTitle(
-            QStringLiteral("Certificate of Calibration %1").arg(record.certificateNumber));
-        QTextDocument document;
-        document.setHtml(html(record));
-        document.print(&writer);
-    }
-    // The writer stamps the moment of writing; the calibration's own moment keeps the bytes the
-    // same whenever a run's certificate is written again.
-    QByteArray bytes = buffer.data();
-    const QDateTime utc = record.calibrated.isValid() ? record.calibrated.toUTC()
-                                                      : QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
-    const QByteArray stamp = utc.toString(QStringLiteral("yyyyMMddhhmmss")).toLatin1();
-    // The writer adds the computer's UTC offset: "Z" where it is 0, "+01'00'" and the like
-    // elsewhere. Either width is filled with the same moment in UTC.
-    for (const char *zone : { "Z", "Z00'00'" })
-        replaceSameLength(bytes, "/CreationDate (D:", ')', stamp + zone);
-    // Later writers add a document id drawn at random: one from the certificate number instead.
-    const QByteArray id
-        = QCryptographicHash::hash(record.certificateNumber.toUtf8(), QCryptographicHash::Md5)
-              .toHex()
-              .toUpper();
-    replaceSameLength(bytes, "/ID [<", ']', id + "><" + id + '>');
-    return bytes;
-}
-
-QString sha256(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-QString fileNameSafe(const QString &text)
-{
-    static const QString forbidden = QStringLiteral("/\\:*?\"<>|");
-    QString safe = text;
-    for (QChar &c : safe) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || forbidden.contains(c))
-            c = u'_';
-    }
-    return safe;
-}
-
-QString pdfFileName(const QString &serialNumber, const QDateTime &calibrated)
-{
-    return fileNameSafe(serialNumber) + u' '
-        + calibrated.date().toString(QStringLiteral("yyyy-MM-dd "))
-        + calibrated.time().toString(QStringLiteral("hh-mm-ss")) + QStringLiteral(".pdf");
-}
-
-QString voltagesRow(const QDateTime &written, const QString &serialNumber,
-                    const QString &firmwareVersion,
-                    const std::array<double, CalPages::SetPointCount> &volts)
-{
-    QStringList fields { written.toString(Qt::TextDate), serialNumber, firmwareVersion };
-    for (double v : volts)
-        fields.append(QString::number(v, 'f', 5));
-    return fields.join(QStringLiteral(", "));
 }
 
 } // namespace Certificate

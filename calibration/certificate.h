@@ -7,19 +7,28 @@
 #include <QDateTime>
 #include <QString>
 
-/// The certificate's content and the names and rows written beside it; no I/O.
+class QPagedPaintDevice;
+
+/// The certificate's content and the names and rows written beside it; no file I/O.
 namespace Certificate {
 
-/// True when the point's as-left reading was taken and its error lies within `tolerancePsi`.
-bool passes(const CalibrationPoint &point, double tolerancePsi);
-/// The coloured "Passed" or "Failed" of a summary row.
-QString resultText(const CalibrationPoint &point, double tolerancePsi);
+/// The coloured "Passed", "Conditional", "Failed" or "Not verified" of a summary row.
+QString verdictText(Verdict verdict);
+/// The run's result as left and its as-found result, as one line.
+QString resultLine(const CalibrationRecord &record);
+/// The conformity statement: the one certifying conformity only when every as-left point passed.
+QString statement(const CalibrationRecord &record);
 /// An error cell: signed PSI and % of span, e.g. "+1.5 (0.05 %)".
 QString errorText(double errorPsi);
+/// An uncertainty cell: "±1.24", or "unknown".
+QString uncertaintyText(std::optional<double> u);
 /// The model named on the certificate, taken from the first digit of the serial number text.
 QString modelText(const QString &serialNumber);
-/// The whole certificate document of `record`, a finished run.
+/// The whole certificate document of `record`.
 QString html(const CalibrationRecord &record);
+/// Lays the certificate out on `device`'s pages, each page footed by the certificate number and
+/// "Page x of y"; the PDF and the printer both go through here.
+void print(const CalibrationRecord &record, QPagedPaintDevice *device);
 /// The certificate as a PDF file's bytes: the same record gives the same bytes at any time, as
 /// the history's SHA-256 of a stored run's certificate relies on.
 QByteArray pdf(const CalibrationRecord &record);

@@ -25,3 +25,11 @@ bool StabilityGate::stable() const
     // Compared to the thousandth, so that a span of exactly the limit is not lost to rounding.
     return std::llround((high->psi - low->psi) * 1000) <= std::llround(spanPsi * 1000);
 }
+
+std::vector<double> StabilityGate::readings() const
+{
+    std::vector<double> values;
+    for (const Sample &s : samples)
+        values.push_back(s.psi);
+    return values;
+}

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <deque>
+#include <vector>
 
 /// Decides from (time, reading) pairs whether a pressure has settled: stable once the readings
 /// have covered the whole window and all of them lie within the allowed span. No clock of its
@@ -26,6 +27,8 @@ public:
     bool hasReading() const { return !samples.empty(); }
     double latest() const { return samples.empty() ? 0 : samples.back().psi; }
     bool stable() const;
+    /// The readings the window holds, oldest first: those a stable verdict rests on.
+    std::vector<double> readings() const;
     qint64 window() const { return windowMs; }
 
 private:

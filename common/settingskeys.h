@@ -38,7 +38,16 @@ inline constexpr char CalMakeModel[] = "calMakeModel";
 inline constexpr char CalSerialNumber[] = "calSerialNumber";
 inline constexpr char CalCertNumber[] = "calCertNumber";
 inline constexpr char CalDueDate[] = "calDueDate"; ///< the reference's due date, yyyy-MM-dd
+inline constexpr char CalUncertainty[] = "calUncertainty"; ///< the reference's, as its certificate
+inline constexpr char CalUncertaintyUnit[]
+    = "calUncertaintyUnit"; ///< "psi" or "percent" of reading
+inline constexpr char CalUncertaintyK[] = "calUncertaintyK"; ///< its coverage factor; default 2
+// The three below apply while the history holds no lab policy.
 inline constexpr char TolerancePsi[] = "tolerancePsi"; ///< pass rule, +/- PSI; default 10
+inline constexpr char DecisionRule[] = "decisionRule"; ///< "simple" (default) or "guarded"
+inline constexpr char ProcedureId[] = "procedureId"; ///< the calibration procedure's name
+/// The lab's policy as last read from the history, applied while the history cannot be reached.
+inline constexpr char LabPolicyCache[] = "labPolicyCache";
 inline constexpr char IntervalMonths[] = "intervalMonths"; ///< to the next calibration; default 12
 /// How long a calibration page waits before Capture is offered, in seconds; default 10.
 inline constexpr char SettleSeconds[] = "settleSeconds";

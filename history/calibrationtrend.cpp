@@ -7,10 +7,10 @@ QDateTime when(const CalibrationRecord &run)
     return run.calibrated.isValid() ? run.calibrated : run.started;
 }
 
-const CalibrationRecord *previousFinished(const QList<CalibrationRecord> &runs, int index)
+const CalibrationRecord *baseline(const QList<CalibrationRecord> &runs, int index)
 {
     for (int i = index + 1; i < runs.size(); ++i) {
-        if (runs.at(i).outcome == CalibrationRecord::Outcome::Finished)
+        if (runs.at(i).calibrationSaved)
             return &runs.at(i);
     }
     return nullptr;

@@ -16,9 +16,9 @@ using PerPoint = std::array<std::optional<double>, CalibrationRecord::PointCount
 
 /// When the run was calibrated; a run that ended before the date was sent counts from its start.
 QDateTime when(const CalibrationRecord &run);
-/// The newest finished run older than `runs[index]`, or null: only a finished run left the
-/// sender with a calibration to drift from.
-const CalibrationRecord *previousFinished(const QList<CalibrationRecord> &runs, int index);
+/// The run whose calibration the sender held when `runs[index]` began: the newest older run whose
+/// SAVE CAL DATA the sender acknowledged, whatever its outcome; null when none is stored.
+const CalibrationRecord *baseline(const QList<CalibrationRecord> &runs, int index);
 /// Per point: this run's as-found error minus the previous run's as-left error, in PSI, where
 /// both readings were captured at the same set point.
 PerPoint drift(const CalibrationRecord &run, const CalibrationRecord &previous);

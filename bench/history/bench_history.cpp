@@ -148,6 +148,9 @@ int main(int argc, char **argv)
         HistoryWindow *window = main.calibrationHistoryWindow();
         if (!window || !QTest::qWaitForWindowExposed(window))
             return 1;
+        // Read off the window's thread: done when the chosen sender's runs are shown.
+        if (!QTest::qWaitFor([&] { return !window->isReading(); }, 10000))
+            return 1;
         // Painted twice: the chart lays itself out in posted events after the first paint.
         window->repaint();
         QCoreApplication::processEvents();
@@ -192,7 +195,7 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     QString error;
-    const auto all = keptHistory.runs({}, &error);
+    const auto all = keptHistory.runs(QStringList(), &error);
     std::printf("every run read at once (%d): %.1f ms\n", all ? int(all->size()) : -1,
                 clock.nsecsElapsed() / 1e6);
     return 0;

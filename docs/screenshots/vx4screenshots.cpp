@@ -4,6 +4,7 @@
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home, settings and data folder.
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
+#include "calsumpage.h"
 #include "senderwindow.h"
 #include "settingskeys.h"
 #include "wizarddriver.h"
@@ -39,6 +40,10 @@ void seedHistory(const QString &serial)
         r.technician = QStringLiteral("Ann Smith");
         r.referenceCalibrator = QStringLiteral("Fluke 700G");
         r.referenceDueDate = QDate(year + 1, 1, 31);
+        r.referenceUncertainty = ReferenceUncertainty { 0.05, true, 2 };
+        r.procedureId = QStringLiteral("CAL-VX4-5P");
+        r.ambientCelsius = 21.5;
+        r.calibrationSaved = true;
         r.nextCalibrationDate = r.calibrated.date().addYears(1);
         for (int i = 0; i < CalibrationRecord::PointCount; ++i) {
             CalibrationPoint &p = r.points[size_t(i)];
@@ -46,6 +51,7 @@ void seedHistory(const QString &serial)
             p.asFound = p.setPoint + age * (1 + i) - 2;
             p.asLeft = p.setPoint + (i % 2 ? 1 : -1);
             p.asFoundCapture = p.asLeftCapture = Capture::Stable;
+            p.asFoundU = p.asLeftU = 0.6 + 0.001 * p.setPoint;
         }
         const auto stored = history.store(r);
         if (!stored.error.isEmpty())
@@ -72,6 +78,9 @@ void calibrate(SenderWindow &w, const QString &folder, bool *done)
         ok = driver.capture(CalPages::SetPointsPsi[size_t(i)] + asLeft[size_t(i)]);
     if (!ok || wizard->currentId() != CalPages::Summary)
         qFatal("the calibration stopped on page %d", wizard->currentId());
+    // The certificate shows once the history has drawn its number.
+    if (!QTest::qWaitFor([&] { return wizard->summaryPage()->isComplete(); }, 10000))
+        qFatal("no certificate number: %s", qPrintable(wizard->summaryPage()->numberProblem()));
     *done = save(wizard, folder + QStringLiteral("/calibration-summary.png"))
         && driver.click(QWizard::FinishButton);
 }
@@ -85,6 +94,8 @@ int main(int argc, char **argv)
     QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
     namespace K = SettingsStore::CalSetupGroup;
     settings.setValue(QStringLiteral("%1/%2").arg(K::Name, K::SettleSeconds), 1);
+    settings.setValue(QStringLiteral("%1/%2").arg(K::Name, K::ProcedureId),
+                      QStringLiteral("CAL-VX4-5P rev. 3"));
 
     SenderWindow w;
     w.window->show();

@@ -3,7 +3,9 @@
 #include "abstractcalpage.h"
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
+#include "historyservice.h"
 
+#include <QDoubleSpinBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -23,6 +25,9 @@ void WizardDriver::fillIntro()
     wizard.setField("calibratorSerialNumber", "FK-991");
     wizard.setField("calibratorCertNumber", "C-2024-17");
     wizard.setField("calibratorDueDate", QDate(2030, 1, 31));
+    wizard.setField("referenceUncertainty", "0.05");
+    wizard.setField("referenceUncertaintyPercent", 1);
+    wizard.setField("ambientCelsius", "21.5");
 }
 
 void WizardDriver::startClean()
@@ -30,6 +35,9 @@ void WizardDriver::startClean()
     // Never the real history: add_vx4_test gives every program a data home of its own.
     if (qEnvironmentVariableIsEmpty("XDG_DATA_HOME"))
         qFatal("XDG_DATA_HOME is not set; refusing to touch the calibration history");
+    // A wizard of an earlier test may have left its history's work running: it ends first.
+    if (!QTest::qWaitFor([] { return HistoryService::workersLeftBehind() == 0; }, 30000))
+        qWarning("a history worker of an earlier test is still running");
     QDir(HistoryLocation::dataFolder()).removeRecursively();
     QSettings settings("Ostrand", "VX Lite Tarrow");
     settings.clear();
@@ -40,7 +48,8 @@ void WizardDriver::startClean()
 bool WizardDriver::click(QWizard::WizardButton which)
 {
     QAbstractButton *b = wizard.button(which);
-    const bool offered = b->isEnabled() && b->isVisible();
+    // Finish waits for the certificate's number, which the history draws off the GUI thread.
+    const bool offered = QTest::qWaitFor([&] { return b->isEnabled() && b->isVisible(); }, 5000);
     if (offered)
         b->click();
     return offered;
@@ -61,6 +70,9 @@ bool WizardDriver::capture(double psi, int presses)
 {
     const int id = wizard.currentId();
     AbstractCalPage *page = wizard.capturePage(id);
+    // The technician reads the set point off the reference unless the test typed another value.
+    if (page && !page->referenceEntered())
+        page->referenceBox()->setValue(CalPages::SetPointsPsi[size_t((id - 1) % 5)]);
     sender.setAppliedPressure(psi);
     // Capture is offered once the page's own reading of this pressure is stable.
     const auto ready = [&] {
@@ -105,13 +117,22 @@ QStringList wireOf(const SimulatedSender &sender)
     return result;
 }
 
-QString pdfText(const QString &path)
+QStringList pdfPages(const QString &path)
 {
     QProcess p;
     p.start("pdftotext", { "-layout", path, "-" });
     p.waitForFinished(30000);
     // The compatibility form spells out the ligatures the layout made ("fi" in "Certificate").
-    return QString::fromUtf8(p.readAllStandardOutput())
-        .normalized(QString::NormalizationForm_KC)
-        .simplified();
+    QStringList pages = QString::fromUtf8(p.readAllStandardOutput())
+                            .normalized(QString::NormalizationForm_KC)
+                            .split(QChar('\f'), Qt::SkipEmptyParts);
+    for (QString &page : pages)
+        page = page.simplified();
+    pages.removeAll(QString());
+    return pages;
+}
+
+QString pdfText(const QString &path)
+{
+    return pdfPages(path).join(u' ');
 }

@@ -65,5 +65,7 @@ struct CalibrationRun
 /// The requests `sender` received, polls left out: command code and payload in hex.
 QStringList wireOf(const SimulatedSender &sender);
 
-/// The text of a PDF as pdftotext reads it, ligatures spelled out and white space simplified.
+/// The text of each page of a PDF as pdftotext reads it, ligatures spelled out and white space
+/// simplified.
+QStringList pdfPages(const QString &path);
 QString pdfText(const QString &path);

@@ -8,7 +8,7 @@
 namespace {
 
 const QStringList PortCommands = { "status", "monitor", "zero", "serial", "mode", "app", "flash" };
-const QStringList Commands = QStringList { "ports", "history" } + PortCommands;
+const QStringList Commands = QStringList { "ports", "history", "policy" } + PortCommands;
 
 // A whole decimal number, digits only; false for anything else.
 bool parseDigits(const QString &text, qint64 *value)
@@ -56,6 +56,10 @@ bool parseFlow(const QString &text, PortSettings::Flow *flow)
 QString takeCommandArguments(CtlOptions &o, const QStringList &args)
 {
     const QString &c = o.command;
+    if (c == "policy") { // its own words: checked where it runs
+        o.commandArguments = args;
+        return {};
+    }
     const int wanted = c == "serial" || c == "mode" || c == "app" || c == "flash" ? 1 : 0;
     if (args.size() != wanted) {
         if (wanted == 0)
@@ -111,7 +115,10 @@ QString CtlOptions::usage()
         "  app bootloader|application           switch the running application\n"
         "  flash FILE [--no-verify]             download a firmware package or Intel HEX file;\n"
         "                                       several --port options flash several at once\n"
-        "  history [--serial N]                 the stored calibration runs\n"
+        "  history [--serial N|TEXT]            the stored calibration runs: of every sender\n"
+        "                                       with that number, or of that sender\n"
+        "  policy [set tolerance=PSI rule=simple|guarded procedure=ID [by=NAME]]\n"
+        "                                       the lab's calibration policy, or a new one\n"
         "\n"
         "Options:\n"
         "  --port PATH          the sender's serial port (every command but ports and history)\n"
@@ -243,13 +250,6 @@ CtlOptions CtlOptions::parse(const QStringList &arguments, QString *error)
                             .arg(parser.value(seconds)));
     }
     o.verify = !parser.isSet(noVerify);
-    if (parser.isSet(serial)) {
-        if (!parseDigits(parser.value(serial), &number)
-            || number > VX4ServiceRules::MaxSerialNumber)
-            return fail(QStringLiteral("--serial \"%1\" is not a serial number (0 to %2)")
-                            .arg(parser.value(serial))
-                            .arg(VX4ServiceRules::MaxSerialNumber));
-        o.historySerial = int(number);
-    }
+    o.historySerial = parser.value(serial);
     return o;
 }

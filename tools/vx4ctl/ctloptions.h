@@ -12,7 +12,8 @@ struct CtlOptions
 {
     static constexpr int DefaultConnectTimeoutMs = 3000; ///< the engine's fast query budget
 
-    QString command; ///< ports, status, monitor, zero, serial, mode, app, flash, history
+    QString command; ///< ports, status, monitor, zero, serial, mode, app, flash, history,
+                     ///< policy
     QStringList ports; ///< --port, in the order given
     PortSettings line; ///< --baud and the other line settings
     bool json = false;
@@ -20,7 +21,8 @@ struct CtlOptions
     int connectTimeoutMs = DefaultConnectTimeoutMs;
     double monitorSeconds = -1; ///< --seconds; negative: until interrupted
     bool verify = true; ///< flash without --no-verify
-    int historySerial = -1; ///< history --serial; negative: every sender
+    QString historySerial; ///< history --serial, as given; empty: every sender
+    QStringList commandArguments; ///< policy's words, as given
     int serialNumber = -1; ///< serial N
     quint8 targetMode = 0; ///< mode pressure|calibration, as the mode byte
     bool targetBootloader = false; ///< app bootloader|application

@@ -1,5 +1,6 @@
 #include "flashjob.h"
 
+#include "calibrationhistory.h"
 #include "ctlreport.h"
 #include "sendersession.h"
 #include "vx4log.h"
@@ -52,6 +53,14 @@ void FlashJob::start()
             return;
         m_state = State::Downloading;
         m_clock.start();
+        // Across a major version the serial text's model digit changes: one history still.
+        connect(
+            &e, &VX4Interface::vx4FirmwareReadBack, this,
+            [&e, before = e.serialNumberString()](bool answered, const QString &version) {
+                if (answered && !version.isEmpty())
+                    CalibrationHistory().linkSenders(before, e.serialNumberString());
+            },
+            Qt::SingleShotConnection);
         if (!startDownload(e, m_rows, m_verify))
             finish(State::Failed, ExitSenderFailed,
                    QStringLiteral("the firmware update could not be started"));

@@ -4,6 +4,7 @@
 #include "ctloptions.h"
 #include "ctlreport.h"
 #include "flashcommand.h"
+#include "historycommands.h"
 #include "servicecommands.h"
 #include "vx4log.h"
 #include "vx4version.h"
@@ -24,7 +25,7 @@ int dispatch(const CtlOptions &o, const CtlReport &r)
         { "monitor", &ServiceCommands::monitor }, { "zero", &ServiceCommands::zero },
         { "serial", &ServiceCommands::serial },   { "mode", &ServiceCommands::mode },
         { "app", &ServiceCommands::app },         { "flash", &runFlash },
-        { "history", &ServiceCommands::history },
+        { "history", &HistoryCommands::history }, { "policy", &HistoryCommands::policy },
     };
     for (const auto &[name, run] : commands) {
         if (name == o.command)

@@ -2,7 +2,6 @@
 
 #include "adstatus.h"
 #include "bytes.h"
-#include "calibrationhistory.h"
 #include "ctloptions.h"
 #include "ctlreport.h"
 #include "ctlwait.h"
@@ -333,31 +332,6 @@ int app(const CtlOptions &o, const CtlReport &r)
                              .arg(VX4Interface::appText(wanted), VX4Interface::appText(e.app())));
     r.result(QJsonObject { { "port", s.port() }, { "application", appName(e.app()) } },
              QStringLiteral("application: %1").arg(VX4Interface::appText(e.app())));
-    return ExitDone;
-}
-
-int history(const CtlOptions &o, const CtlReport &r)
-{
-    const HistoryLocation location = HistoryLocation::fromSettings();
-    // Listing an history that was never written leaves no empty database behind.
-    if (location.backend == HistoryLocation::Backend::Sqlite && !QFile::exists(location.sqliteFile))
-        return ExitDone;
-    CalibrationHistory history(location);
-    QString error;
-    const auto runs
-        = history.runs(o.historySerial < 0 ? QString() : QString::number(o.historySerial), &error);
-    if (!runs)
-        return r.failure(ExitHistoryUnavailable, QStringLiteral("history"), error);
-    for (const CalibrationRecord &run : *runs) {
-        QString outcome = CalibrationRecord::outcomeText(run.outcome);
-        if (!run.reason.isEmpty())
-            outcome += QStringLiteral(" (%1)").arg(run.reason);
-        r.result(run.toJson(),
-                 QStringLiteral("%1  serial %2  %3  %4  %5")
-                     .arg(run.certificateNumber, run.senderSerial,
-                          run.started.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")),
-                          outcome, run.technician));
-    }
     return ExitDone;
 }
 

@@ -14,6 +14,5 @@ int zero(const CtlOptions &options, const CtlReport &report);
 int serial(const CtlOptions &options, const CtlReport &report);
 int mode(const CtlOptions &options, const CtlReport &report);
 int app(const CtlOptions &options, const CtlReport &report);
-int history(const CtlOptions &options, const CtlReport &report);
 
 } // namespace ServiceCommands
