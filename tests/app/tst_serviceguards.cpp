@@ -68,7 +68,7 @@ private slots:
                 w.ui()->serButton->click();
             } else if (change == LostAndBack) {
                 w.sender.setSilent(true);
-                changed = w.waitForStatus("Disconnected");
+                changed = w.waitForStatus("The sender stopped answering at ");
                 w.sender.setSilent(false);
             }
             changed = changed && w.waitForStatus("Connected");

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QPointer>
 #include <QTimer>
 
@@ -53,6 +54,23 @@ void pressButton(QMessageBox::StandardButton button, QString *seenText, QString 
         box->button(button)->click();
     };
     expectMatching(hasButton, press, timeoutMs);
+}
+
+void closeAll()
+{
+    const auto closeOpen = [] {
+        while (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            qWarning("ModalAnswer: closing \"%s\" (%s), left open",
+                     qPrintable(dialog->windowTitle()), dialog->metaObject()->className());
+            dialog->done(QDialog::Rejected);
+        }
+    };
+    // A box that a closing dialog opens in turn is closed as it appears.
+    auto *sweep = new QTimer(qApp);
+    QObject::connect(sweep, &QTimer::timeout, sweep, closeOpen);
+    QTimer::singleShot(5000, sweep, &QObject::deleteLater);
+    sweep->start(50);
+    closeOpen();
 }
 
 } // namespace ModalAnswer
