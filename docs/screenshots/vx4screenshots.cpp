@@ -1,6 +1,7 @@
 // Takes the README's pictures from the real main window: a simulated sender on a pseudo-terminal is
-// opened, calibrated through the wizard to its summary page, and the Calibration History window is
-// opened from the View menu over a history that already holds this sender's earlier runs.
+// opened, calibrated through the wizard to its summary page, the Calibration History window is
+// opened from the View menu over a history that already holds this sender's earlier runs, and the
+// main window is shown once the sender has gone silent.
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home, settings and data folder.
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
@@ -109,5 +110,14 @@ int main(int argc, char **argv)
     if (!opened)
         qFatal("the history window did not open");
     history->setGeometry(0, 0, 1000, 760);
-    return save(history, folder + QStringLiteral("/calibration-history.png")) ? 0 : 1;
+    if (!save(history, folder + QStringLiteral("/calibration-history.png")))
+        return 1;
+    history->close();
+
+    // A sender gone silent: no number on the display, and when it was last heard.
+    w.sender.setSilent(true);
+    if (!w.waitForStatus(QStringLiteral("The sender stopped answering at ")))
+        qFatal("the window did not notice the silence");
+    w.window->move(0, 0);
+    return save(w.window.get(), folder + QStringLiteral("/main-silent-sender.png")) ? 0 : 1;
 }

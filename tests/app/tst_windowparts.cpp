@@ -1,6 +1,7 @@
-// The main window's parts on their own: the reading display's liveness rule and what the
-// connection status says, event by event.
+// The main window's parts on their own: the reading display's liveness rule, what the connection
+// status says event by event, and a download's progress in words.
 #include "connectionstatus.h"
+#include "downloadprogress.h"
 #include "readingdisplay.h"
 
 #include <QLabel>
@@ -92,6 +93,30 @@ private slots:
         }
         QCOMPARE(label.text(), text);
         QCOMPARE(label.accessibleName(), "Connection Status: " + text);
+    }
+
+    void downloadProgress_givesRowsSkippedAndTimeLeftAtThePaceSoFar_data()
+    {
+        QTest::addColumn<QList<int>>("rows"); // done, total, skipped
+        QTest::addColumn<int>("elapsedS");
+        QTest::addColumn<QString>("text"); // after "Downloading firmware...\nSender OVX4-1234: "
+        QTest::newRow("nothing done yet")
+            << QList<int> { 0, 512, 0 } << 3 << "row 0 of 512\nElapsed 0:03, time left not known yet";
+        QTest::newRow("a quarter in a minute")
+            << QList<int> { 128, 512, 0 } << 65 << "row 128 of 512\nElapsed 1:05, about 3:15 left";
+        QTest::newRow("skipped, past an hour")
+            << QList<int> { 100, 200, 40 } << 3725
+            << "row 100 of 200, 40 skipped (already held the image)\nElapsed 1:02:05, about "
+               "1:02:05 left";
+    }
+
+    void downloadProgress_givesRowsSkippedAndTimeLeftAtThePaceSoFar()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(int, elapsedS);
+        QFETCH(QString, text);
+        QCOMPARE(DownloadProgress::text("OVX4-1234", rows[0], rows[1], rows[2], elapsedS * 1000),
+                 "Downloading firmware...\nSender OVX4-1234: " + text);
     }
 };
 
