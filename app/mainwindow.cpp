@@ -49,7 +49,10 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
         showConnected(false);
     });
     firmwareUpdate
-        = new FirmwareUpdateFlow(this, ui->statusBar, [this] { return senderPort->engine(); });
+        = new FirmwareUpdateFlow(this, ui->outcome, [this] { return senderPort->engine(); });
+    // An outcome stays until the technician's next action.
+    for (QPushButton *button : ui->mainWidget->findChildren<QPushButton *>())
+        connect(button, &QPushButton::pressed, ui->outcome, &QLabel::clear);
 
     setWindowTitle(QStringLiteral("%1 %2").arg(AppIdentity::applicationName(),
                                                AppIdentity::applicationVersion()));
@@ -177,7 +180,8 @@ void MainWindow::connectSenderSignals(VX4Interface *s, bool connect)
     bind(&VX4Interface::vx4FirmwareVersionChanged, &MainWindow::onVX4FirmwareVersionChanged);
     bind(&VX4Interface::vx4ModeChanged, &MainWindow::onVX4ModeChanged);
     bind(&VX4Interface::vx4SerialNumberChanged, &MainWindow::onVX4SerialNumberChanged);
-    bind(&VX4Interface::vx4MessageTimeout, &MainWindow::onVX4MessageTimeout);
+    bind(&VX4Interface::vx4MessageTimeout, &MainWindow::onVX4ConnectionInDoubt);
+    bind(&VX4Interface::vx4FirmwareUpdateFinished, &MainWindow::onVX4ConnectionInDoubt);
 }
 
 // The sender's signals
@@ -199,11 +203,12 @@ void MainWindow::onVX4Disconnected()
     senderPort->connection().silence();
 }
 
-void MainWindow::onVX4MessageTimeout()
+void MainWindow::onVX4ConnectionInDoubt()
 {
     const VX4Interface *sender = senderPort->engine();
-    // The connected state judges its own time-outs and says so with the disconnection.
-    if (!sender || sender->isConnected())
+    // The connected state judges its own time-outs and says so with the disconnection; a
+    // download judges those of the sender's restart into its bootloader.
+    if (!sender || sender->isConnected() || sender->isFirmwareUpdateRunning())
         return;
     // The engine went back to looking for the sender without a disconnection (after a failed
     // download): what the panel shows is no longer known.

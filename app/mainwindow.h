@@ -66,7 +66,9 @@ private slots:
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
     void onVX4SerialNumberChanged(quint16 sn);
-    void onVX4MessageTimeout();
+    /// A request went unanswered, or a download ended: a panel that says "Connected" while the
+    /// engine looks for the sender again stops saying so.
+    void onVX4ConnectionInDoubt();
 
 private:
     void applySwitches(const QStringList &arguments);

@@ -128,6 +128,10 @@ void MainWindowForm::setupUi(QMainWindow *window)
     adStatus = value("adStatus", 7, true);
     verticalLayout->addWidget(dpsBox);
 
+    outcome = named(new QLabel(mainWidget), "outcome");
+    outcome->setWordWrap(true);
+    verticalLayout->addWidget(outcome);
+
     QWidget::setTabOrder(serNumButton, calButton);
     QWidget::setTabOrder(calButton, updateFirmButton);
 

@@ -52,6 +52,9 @@ struct MainWindowForm
     QLabel *adStatusLabel = nullptr;
     QLabel *adStatus = nullptr;
 
+    /// The outcome of the last update, kept until the technician's next action.
+    QLabel *outcome = nullptr;
+
     QGroupBox *serBox = nullptr;
     QGridLayout *gridLayout_2 = nullptr;
     QLabel *serLabel = nullptr;

@@ -506,16 +506,32 @@ private slots:
         QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
     }
 
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning_data()
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_andTheOutcomeStays_data()
     {
-        QTest::addColumn<int>("failures"); // writes the sender refuses in a row
-        QTest::newRow("three per row: written") << 3;
-        QTest::newRow("always: warned") << 100;
+        QTest::addColumn<int>("failures"); // writes the sender refuses in a row; -1: it goes silent
+        QTest::addColumn<QString>("after"); // the version the restarted sender reports
+        QTest::addColumn<QString>("outcome");
+        const QString done = "Firmware update completed successfully!\n";
+        QTest::newRow("three per row: written") << 3 << "3.1" << done + "Firmware 1.0 → 3.1";
+        QTest::newRow("written, the old firmware still runs") << 0 << "1.0"
+                                                              << done
+                + "Firmware 1.0 → 1.0, not the package's 3.1: the sender does not run this "
+                  "package's firmware.";
+        QTest::newRow("refused every time")
+            << 100 << QString()
+            << "Aborting firmware update.  Failed more than 3 times for state 5\nThe sender is in "
+               "its bootloader and its image is incomplete: run the update again.";
+        QTest::newRow("silent") << -1 << QString()
+                                << "Timeout while waiting for write to program memory response.\n"
+                                   "The sender is in its bootloader and its image is incomplete: "
+                                   "run the update again.";
     }
 
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning()
+    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_andTheOutcomeStays()
     {
         QFETCH(int, failures);
+        QFETCH(QString, after);
+        QFETCH(QString, outcome);
         SenderWindow w;
         QVERIFY(w.openAndConnect());
         const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
@@ -524,44 +540,54 @@ private slots:
                                      write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
                  0);
         w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
+        w.sender.setProgramWord(0x100, 0x55AA); // the second row holds the image already
         w.sender.failNextWrites(failures); // a row may fail three times
         // What the dialog shows at the moment the engine reports: the report is still on its way.
         QStringList seen;
-        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
-            connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this,
-                    [&](int row) {
-                        seen.append(QStringLiteral("%1 shows %2")
-                                        .arg(row)
-                                        .arg(w.window->firmwareProgressDialog()->value()));
-                    });
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
+            QProgressDialog *progress = w.window->firmwareProgressDialog();
+            seen.append(QString("%1 shows %2, %3")
+                            .arg(row)
+                            .arg(progress->value())
+                            .arg(progress->labelText().section('\n', 1, 1)));
+            w.sender.setSilent(failures < 0);
+            QTest::keyClick(progress, Qt::Key_Return); // no Abort by Enter
         });
-        QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
-        QString confirmation;
-        ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
+        QString confirmation, sender;
+        ModalAnswer::pressButton(QMessageBox::Ok, &confirmation, &sender);
         QProgressDialog *progress = updateFirmware(w, path);
         QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
         QVERIFY(confirmation.endsWith("\n\nBench image\n"));
+        QVERIFY(sender.startsWith("Sender OVX4-1234: firmware 1.0 → 3.1\n"));
         QVERIFY(progress && progress->maximum() == 2);
-        if (failures > 3) {
-            QString warning;
-            ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(
-                warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
-            QVERIFY(progress->isVisible() && progress->labelText() == warning);
-            progress->findChild<QPushButton *>()->click(); // then it only closes
-            QTRY_VERIFY(!w.window->firmwareProgressDialog());
-            QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+        if (!after.isEmpty())
+            w.sender.setFirmwareVersion(after.section('.', 0, 0).toUInt(),
+                                        after.section('.', 1).toUInt());
+        // One place for the outcome, kept in the dialog until Close and in the window after it.
+        QTRY_COMPARE_WITH_TIMEOUT(progress->labelText(), outcome, 20000);
+        QVERIFY(progress->isVisible() && !qobject_cast<QMessageBox *>(qApp->activeModalWidget()));
+        progress->findChild<QPushButton *>()->click();
+        QCOMPARE(w.ui()->outcome->text(), QString(outcome).replace('\n', ' '));
+        if (failures < 0) {
+            QVERIFY(w.waitForStatus("The sender stopped answering at ")
+                    && !w.ui()->dpsBox->isEnabled());
+            w.ui()->serButton->click(); // the next action
+            QVERIFY(w.ui()->outcome->text().isEmpty());
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }),
-                                 15000);
-        QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
+        QCOMPARE(seen.first(), "0 shows -1, Sender OVX4-1234: row 0 of 2");
+        if (failures > 3)
+            return;
+        QCOMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
         const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
                                      0xE011, 0xD022, 0xC033, 0xBEEF };
         for (int k = 0; k < words.size(); ++k) // low byte first
             QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
         QCOMPARE(w.sender.programWord(0x100), 0x55AA);
-        QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
+        QCOMPARE(seen.mid(1),
+                 (QStringList { "1 shows 0, Sender OVX4-1234: row 0 of 2",
+                                "2 shows 1, Sender OVX4-1234: row 1 of 2, 1 "
+                                "skipped (already held the image)" }));
         QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
     }
 

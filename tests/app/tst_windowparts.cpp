@@ -100,8 +100,8 @@ private slots:
         QTest::addColumn<QList<int>>("rows"); // done, total, skipped
         QTest::addColumn<int>("elapsedS");
         QTest::addColumn<QString>("text"); // after "Downloading firmware...\nSender OVX4-1234: "
-        QTest::newRow("nothing done yet")
-            << QList<int> { 0, 512, 0 } << 3 << "row 0 of 512\nElapsed 0:03, time left not known yet";
+        QTest::newRow("nothing done yet") << QList<int> { 0, 512, 0 } << 3
+                                          << "row 0 of 512\nElapsed 0:03, time left not known yet";
         QTest::newRow("a quarter in a minute")
             << QList<int> { 128, 512, 0 } << 65 << "row 128 of 512\nElapsed 1:05, about 3:15 left";
         QTest::newRow("skipped, past an hour")
