@@ -122,8 +122,14 @@ void MainWindowForm::setupUi(QMainWindow *window)
     connectionStatusLabel = caption("connectionStatusLabel", "Connection Status:", 6, true);
     connectionStatus = value("connectionStatus", 6, true);
     connectionStatus->setText(tr("Disconnected"));
-    // The reasons are long; they wrap rather than widen the window.
+    // The reasons are long: they wrap rather than widen the window, in room kept for them, and
+    // stay readable while the rest of the panel is greyed for want of a sender.
     connectionStatus->setWordWrap(true);
+    connectionStatus->setMinimumHeight(3 * connectionStatus->fontMetrics().lineSpacing());
+    QPalette readable = connectionStatus->palette();
+    readable.setColor(QPalette::Disabled, QPalette::WindowText,
+                      readable.color(QPalette::Active, QPalette::WindowText));
+    connectionStatus->setPalette(readable);
     adStatusLabel = caption("adStatusLabel", "A/D Status:", 7, true);
     adStatus = value("adStatus", 7, true);
     verticalLayout->addWidget(dpsBox);
