@@ -181,7 +181,6 @@ void MainWindow::connectSenderSignals(VX4Interface *s, bool connect)
     bind(&VX4Interface::vx4ModeChanged, &MainWindow::onVX4ModeChanged);
     bind(&VX4Interface::vx4SerialNumberChanged, &MainWindow::onVX4SerialNumberChanged);
     bind(&VX4Interface::vx4MessageTimeout, &MainWindow::onVX4ConnectionInDoubt);
-    bind(&VX4Interface::vx4FirmwareUpdateFinished, &MainWindow::onVX4ConnectionInDoubt);
 }
 
 // The sender's signals

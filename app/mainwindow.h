@@ -66,8 +66,8 @@ private slots:
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
     void onVX4SerialNumberChanged(quint16 sn);
-    /// A request went unanswered, or a download ended: a panel that says "Connected" while the
-    /// engine looks for the sender again stops saying so.
+    /// A request went unanswered: a panel that says "Connected" while the engine looks for the
+    /// sender again (after a failed download) stops saying so.
     void onVX4ConnectionInDoubt();
 
 private:
