@@ -1,18 +1,15 @@
-// The application shell against the simulated sender over a pseudo-terminal: the log path and
-// the debug window's file, the main window's values, loss and close, port opening and settings, the
-// service actions and their ranges, the calibration run and its history, the firmware update.
+// The main window against the simulated sender over a pseudo-terminal: its values and live reading,
+// loss and close, port opening and settings, the service actions and their ranges, the calibration
+// run and its history, the firmware update and its outcome.
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
 #include "abstractcalpage.h"
-#include "appidentity.h"
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "certificate.h"
-#include "debugdialog.h"
 #include "modalanswer.h"
 #include "packagebytes.h"
-#include "qlogger.h"
 #include "senderwindow.h"
 #include "settingskeys.h"
 #include "vx4protocol.h"
@@ -71,133 +68,7 @@ class TestApp : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLogger::install(); }
     void init() { WizardDriver::startClean(); }
-    void loggedLine_isStampedAndPassedOnUnchanged_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("source line") << "mainwindow @ 42 : text \"quoted\" -7";
-        QTest::newRow("place markers and printf letters") << "%1 %2 100%1 %s %d %n %% 50%";
-    }
-
-    void loggedLine_isStampedAndPassedOnUnchanged()
-    {
-        QFETCH(QString, text);
-        QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
-        const QDateTime before = QDateTime::currentDateTime();
-        qDebug().noquote() << text;
-        QCOMPARE(spy.size(), 1);
-        const QString line = spy.at(0).at(0).toString();
-        const QDateTime stamp = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
-        QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(line));
-        QCOMPARE(line.mid(23), ' ' + text);
-    }
-
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure_data()
-    {
-        // A link to the failing target, so that root meets the failure too.
-        QTest::addColumn<QString>("linkTo"); // none: an older file to replace
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("older file replaced") << QString() << QString();
-        QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
-        QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
-    }
-
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure()
-    {
-        QFETCH(QString, linkTo);
-        QFETCH(QString, reason);
-        QTemporaryDir dir;
-        const QString path
-            = linkTo.isEmpty() ? write(dir, "an older, longer text") : dir.filePath("log");
-        QVERIFY(linkTo.isEmpty() || QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
-        DebugDialog dialog;
-        for (int i = 0; reason.isEmpty() && i < 20000; ++i) // it keeps the last 20,000 lines
-            dialog.appendPlainText("old");
-        dialog.appendPlainText("a\nb 50%");
-        QString text, seenReason;
-        ModalAnswer::expect([&](QWidget *modal) {
-            auto *files = qobject_cast<QFileDialog *>(modal);
-            if (!reason.isEmpty())
-                ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
-            files->setOption(QFileDialog::DontConfirmOverwrite); // its own question is not ours
-            files->setFocus(); // the dialog leaves its name field alone while that has the focus
-            files->selectFile(path);
-            static_cast<QDialog *>(files)->accept();
-        });
-        dialog.saveButton()->click();
-        QCOMPARE(seenReason, reason);
-        QFile file(path);
-        QVERIFY(reason.isEmpty() ? file.open(QIODevice::ReadOnly)
-                        && file.readAll() == QByteArray("old\n").repeated(19998) + "a\nb 50%"
-                                 : text.startsWith("The debug output could not be saved to "));
-    }
-
-    void window_keepsItsSize_growsTheReading_andOpensTheDebugOutputBeside()
-    {
-        MainWindow first(QStringList { "tst" });
-        first.resize(720, 560);
-        first.close();
-        MainWindow w(QStringList { "tst" });
-        QCOMPARE(w.size(), QSize(720, 560));
-        QTRY_VERIFY(w.form()->psiLCD->width() > 400);
-        w.move(0, 0);
-        w.form()->actionEnableDebugLogging->setChecked(true);
-        QVERIFY(!w.debugOutputWindow()->frameGeometry().intersects(w.frameGeometry()));
-    }
-
-    void keyboard_menusQuitAndTheHistoryWindow_andTabPassesReadOnlyText()
-    {
-        MainWindow w(QStringList { "tst" });
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        QTest::keyClick(&w, Qt::Key_V, Qt::AltModifier);
-        QTRY_VERIFY(w.form()->menuOptions->isVisible());
-        QTest::keyClick(w.form()->menuOptions, Qt::Key_H); // Calibration History
-        QTRY_VERIFY(w.calibrationHistoryWindow() && w.calibrationHistoryWindow()->isActiveWindow());
-        QTest::keyClick(w.calibrationHistoryWindow(), Qt::Key_Escape);
-        QTRY_VERIFY(!w.calibrationHistoryWindow());
-        w.form()->actionCalibrationHistory->trigger();
-        QVERIFY(QTest::qWaitForWindowActive(w.calibrationHistoryWindow()));
-        QTest::keyClick(w.calibrationHistoryWindow(), Qt::Key_W, Qt::ControlModifier);
-        QTRY_VERIFY(!w.calibrationHistoryWindow());
-
-        w.form()->actionEnableDebugLogging->setChecked(true);
-        DebugDialog *debug = w.debugOutputWindow();
-        QVERIFY(QTest::qWaitForWindowActive(debug));
-        for (int i = 0; i < 4; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QVERIFY(QApplication::focusWidget() != debug->view());
-        }
-        w.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
-        QTRY_VERIFY(!w.isVisible() && !w.debugOutputWindow());
-    }
-
-    void commandLine_helpListsTheSwitches_andAnUnknownOneIsReported()
-    {
-        QProcess utility;
-        utility.start(UTILITY_PATH, { "-ShowSetSerial", "--help" });
-        QVERIFY(utility.waitForFinished(30000) && utility.exitCode() == 0);
-        const QString help = utility.readAllStandardOutput();
-        for (const char *name : { Switches::ShowSetSerial, Switches::ShowModeSwitch,
-                                  Switches::ShowAppSwitch, Switches::ShowSerialConfig })
-            QVERIFY2(help.contains(name), qPrintable(help));
-
-        QSignalSpy log(QLogger::instance(), &QLogger::msgReady);
-        QString text;
-        ModalAnswer::pressButton(QMessageBox::Ok, &text);
-        MainWindow w({ "tst", "-showsetserial", "-ShowModeSwitch" });
-        QTRY_COMPARE(text,
-                     "The switch \"-showsetserial\" is not recognised and was ignored; "
-                     "switches are case-sensitive: did you mean \"-ShowSetSerial\"?");
-        QVERIFY(std::any_of(log.begin(), log.end(), [](const QList<QVariant> &line) {
-            return line.at(0).toString().contains(
-                "not recognised, ignored: QList(\"-showsetserial\")");
-        }));
-        QVERIFY(w.form()->serNumButton->isHidden() && !w.form()->opModePushButton->isHidden());
-    }
-
     void sender_showsItsValues_isLostAndRegained_andClosed_data()
     {
         QTest::addColumn<int>("minor"); // of firmware 0.x
