@@ -1,6 +1,8 @@
-// The main window and its parts without a sender: the reading display's liveness rule, what the
-// connection status says event by event, a download's progress in words, the log path and the
-// debug window's file, and the window as a desktop program: its size, keys and command line.
+// The main window and its parts: the reading display's liveness rule, what the connection status
+// says event by event, a download's progress in words, the log path and the debug window's file,
+// the window as a desktop program (its size, keys and command line), and the service actions,
+// which send nothing to a sender lost or replaced while their dialog was open.
+#include "VX4interface.h"
 #include "appidentity.h"
 #include "connectionstatus.h"
 #include "debugdialog.h"
@@ -10,10 +12,17 @@
 #include "modalanswer.h"
 #include "qlogger.h"
 #include "readingdisplay.h"
+#include "senderwindow.h"
 #include "settingskeys.h"
+#include "vx4protocol.h"
+#include "vx4serialnumdialog.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+using namespace VX4Protocol;
+
+enum Change { Kept, LostAndBack, Reopened };
 
 class TestWindow : public QObject
 {
@@ -52,57 +61,28 @@ private slots:
         QTRY_VERIFY(!display.reading());
     }
 
-    void connectionStatus_saysWhyNoSenderIsConnected_data()
-    {
-        QTest::addColumn<QString>("events"); // ';' between them
-        QTest::addColumn<QString>("text");
-        const QString noAnswer
-            = "No sender answers on ttyS0 (check the cable, the port and the baud rate)";
-        QTest::newRow("wrong port") << "open ttyS0;silence;silence" << noAnswer;
-        QTest::newRow("silent sender")
-            << "open ttyS0;heard 14:02:08;connected;heard 14:02:11;silence;silence"
-            << "The sender stopped answering at 14:02:11";
-        QTest::newRow("back") << "open ttyS0;heard 14:02:08;connected;silence;connected"
-                              << "Connected";
-        QTest::newRow("opened again") << "open ttyS0;heard 14:02:08;connected;closed;open "
-                                         "ttyS0;silence"
-                                      << noAnswer;
-        QTest::newRow("adapter unplugged")
-            << "open ttyUSB0;heard 14:02:08;connected;silence;lost ttyUSB0 Input/output error"
-            << "Lost the port ttyUSB0: Input/output error; plug it in and press Open";
-        QTest::newRow("busy") << "failed ttyS0 port busy: in use by process 42"
-                              << "Could not open ttyS0: port busy: in use by process 42";
-        QTest::newRow("closed") << "open ttyS0;connected;closed"
-                                << "Disconnected";
-    }
-
     void connectionStatus_saysWhyNoSenderIsConnected()
     {
-        QFETCH(QString, events);
-        QFETCH(QString, text);
         QLabel label;
         ConnectionStatus status(&label);
-        for (const QString &event : events.split(';')) {
-            const QString name = event.section(' ', 0, 0);
-            const QString port = event.section(' ', 1, 1);
-            const QString reason = event.section(' ', 2);
-            if (name == "open")
-                status.opened(port);
-            else if (name == "heard")
-                status.heard(QTime::fromString(port, "hh:mm:ss"));
-            else if (name == "connected")
-                status.connected();
-            else if (name == "silence")
-                status.silence();
-            else if (name == "lost")
-                status.portLost(port, reason);
-            else if (name == "failed")
-                status.openFailed(port, reason);
-            else
-                status.closed();
-        }
-        QCOMPARE(label.text(), text);
-        QCOMPARE(label.accessibleName(), "Connection Status: " + text);
+        status.opened("ttyS0");
+        status.silence();
+        const QString noAnswer
+            = "No sender answers on ttyS0 (check the cable, the port and the baud rate)";
+        QCOMPARE(label.text(), noAnswer);
+        status.heard(QTime(14, 2, 11));
+        status.connected();
+        status.silence();
+        QCOMPARE(label.text(), "The sender stopped answering at 14:02:11");
+        QCOMPARE(label.accessibleName(), "Connection Status: " + label.text());
+        status.opened("ttyS0"); // again: nothing has answered on it since
+        status.silence();
+        QCOMPARE(label.text(), noAnswer);
+        status.portLost("ttyUSB0", "Input/output error");
+        QCOMPARE(label.text(),
+                 "Lost the port ttyUSB0: Input/output error; plug it in and press Open");
+        status.openFailed("ttyS0", "port busy: in use by process 42");
+        QCOMPARE(label.text(), "Could not open ttyS0: port busy: in use by process 42");
     }
 
     void downloadProgress_givesRowsSkippedAndTimeLeftAtThePaceSoFar_data()
@@ -112,8 +92,6 @@ private slots:
         QTest::addColumn<QString>("text"); // after "Downloading firmware...\nSender OVX4-1234: "
         QTest::newRow("nothing done yet") << QList<int> { 0, 512, 0 } << 3
                                           << "row 0 of 512\nElapsed 0:03, time left not known yet";
-        QTest::newRow("a quarter in a minute")
-            << QList<int> { 128, 512, 0 } << 65 << "row 128 of 512\nElapsed 1:05, about 3:15 left";
         QTest::newRow("skipped, past an hour")
             << QList<int> { 100, 200, 40 } << 3725
             << "row 100 of 200, 40 skipped (already held the image)\nElapsed 1:02:05, about "
@@ -155,7 +133,6 @@ private slots:
         QTest::addColumn<QString>("linkTo"); // none: an older file to replace
         QTest::addColumn<QString>("reason");
         QTest::newRow("older file replaced") << QString() << QString();
-        QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
         QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
     }
 
@@ -166,8 +143,9 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("log");
         QFile older(path);
-        QVERIFY(linkTo.isEmpty() ? older.open(QIODevice::WriteOnly) && older.write("an old text") > 0
-                                 : QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
+        QVERIFY(linkTo.isEmpty()
+                    ? older.open(QIODevice::WriteOnly) && older.write("an old text") > 0
+                    : QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
         older.close();
         DebugDialog dialog;
         for (int i = 0; reason.isEmpty() && i < 20000; ++i) // it keeps the last 20,000 lines
@@ -191,7 +169,7 @@ private slots:
                                  : text.startsWith("The debug output could not be saved to "));
     }
 
-    void window_keepsItsSize_growsTheReading_andOpensTheDebugOutputBeside()
+    void desktop_sizeKeptReadingGrows_keysWork_andTheDebugOutputOpensBeside()
     {
         MainWindow first(QStringList { "tst" });
         first.resize(720, 560);
@@ -199,14 +177,6 @@ private slots:
         MainWindow w(QStringList { "tst" });
         QCOMPARE(w.size(), QSize(720, 560));
         QTRY_VERIFY(w.form()->psiLCD->width() > 400);
-        w.move(0, 0);
-        w.form()->actionEnableDebugLogging->setChecked(true);
-        QVERIFY(!w.debugOutputWindow()->frameGeometry().intersects(w.frameGeometry()));
-    }
-
-    void keyboard_menusQuitAndTheHistoryWindow_andTabPassesReadOnlyText()
-    {
-        MainWindow w(QStringList { "tst" });
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_V, Qt::AltModifier);
         QTRY_VERIFY(w.form()->menuOptions->isVisible());
@@ -219,8 +189,10 @@ private slots:
         QTest::keyClick(w.calibrationHistoryWindow(), Qt::Key_W, Qt::ControlModifier);
         QTRY_VERIFY(!w.calibrationHistoryWindow());
 
+        w.move(0, 0);
         w.form()->actionEnableDebugLogging->setChecked(true);
         DebugDialog *debug = w.debugOutputWindow();
+        QVERIFY(!debug->frameGeometry().intersects(w.frameGeometry()));
         QVERIFY(QTest::qWaitForWindowActive(debug));
         for (int i = 0; i < 4; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -254,6 +226,89 @@ private slots:
                 "not recognised, ignored: QList(\"-showsetserial\")");
         }));
         QVERIFY(w.form()->serNumButton->isHidden() && !w.form()->opModePushButton->isHidden());
+    }
+
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender_data()
+    {
+        QTest::addColumn<QString>("typed"); // none: the zero box
+        QTest::addColumn<QMessageBox::StandardButton>("answer"); // to the box after Ok
+        QTest::addColumn<int>("change"); // to the sender while the dialog is open
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QByteArray>("sent"); // SET SERIAL's payload; none: nothing sent
+        const QString question = "Change OVX4-1234 to OVX4-0042?";
+        QTest::newRow("empty") << "" << QMessageBox::Ok << int(Kept)
+                               << "Enter the new serial number." << QByteArray();
+        QTest::newRow("declined") << "42" << QMessageBox::No << int(Kept) << question
+                                  << QByteArray();
+        QTest::newRow("confirmed")
+            << "42" << QMessageBox::Yes << int(Kept) << question << QByteArray::fromHex("002A");
+        QTest::newRow("largest") << "65535" << QMessageBox::Yes << int(Kept)
+                                 << "Change OVX4-1234 to OVX4-65535?"
+                                 << QByteArray::fromHex("FFFF");
+        QTest::newRow("too large")
+            << "65536" << QMessageBox::Ok << int(Kept)
+            << "The serial number 65536 is too large.\nSerial numbers range from 0 to 65535."
+            << QByteArray();
+        QTest::newRow("sender lost and back")
+            << "42" << QMessageBox::Yes << int(LostAndBack) << question << QByteArray();
+        QTest::newRow("port reopened")
+            << "42" << QMessageBox::Yes << int(Reopened) << question << QByteArray();
+        QTest::newRow("zero, port reopened") << QString() << QMessageBox::Ok << int(Reopened)
+                                             << "Warning.  Disconnect hydraulic pressure source "
+                                                "before proceeding!"
+                                             << QByteArray();
+    }
+
+    void serviceAction_sendsOnlyWhatIsConfirmedToTheSameSender()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(int, change);
+        QFETCH(QString, box);
+        QFETCH(QByteArray, sent);
+        SenderWindow w({ "-ShowSetSerial" });
+        QVERIFY(w.openAndConnect());
+        QString seen;
+        bool changed = change != LostAndBack; // lost: once the window has seen it
+        ModalAnswer::expect([&](QWidget *modal) {
+            if (change == Reopened) {
+                w.ui()->serButton->click();
+                w.ui()->serButton->click();
+            } else if (change == LostAndBack) {
+                w.sender.setSilent(true);
+                changed = w.waitForStatus("The sender stopped answering at ");
+                w.sender.setSilent(false);
+            }
+            changed = changed && w.waitForStatus("Connected");
+            w.sender.clearRequests();
+            auto *zeroBox = qobject_cast<QMessageBox *>(modal);
+            if (zeroBox) {
+                seen = zeroBox->text();
+                return zeroBox->button(QMessageBox::Ok)->click();
+            }
+            auto *dialog = qobject_cast<VX4SerialNumDialog *>(modal);
+            QTest::keyClicks(dialog->serialNumberField(), typed);
+            ModalAnswer::expect([&](QWidget *next) { // the refusal or the question
+                auto *question = qobject_cast<QMessageBox *>(next);
+                seen = question->text();
+                if (QAbstractButton *button = question->button(answer))
+                    button->click();
+                else
+                    question->reject();
+            });
+            dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+            if (dialog->isVisible()) // refused or declined: the technician may type again
+                dialog->reject();
+        });
+        (typed.isNull() ? w.ui()->zeroPressureButton : w.ui()->serNumButton)->click();
+        QVERIFY(changed);
+        QCOMPARE(seen, box);
+        if (!sent.isEmpty())
+            QTRY_COMPARE(w.sent(SetSerial), QList<QByteArray> { sent });
+        else
+            QVERIFY(QTest::qWaitFor([&] { return w.engine()->queuedMessages().isEmpty(); })
+                    && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
+        QCOMPARE(w.statusText().contains("not sent"), change != Kept);
     }
 };
 

@@ -58,19 +58,11 @@ void pressButton(QMessageBox::StandardButton button, QString *seenText, QString 
 
 void closeAll()
 {
-    const auto closeOpen = [] {
-        while (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
-            qWarning("ModalAnswer: closing \"%s\" (%s), left open",
-                     qPrintable(dialog->windowTitle()), dialog->metaObject()->className());
-            dialog->done(QDialog::Rejected);
-        }
-    };
-    // A box that a closing dialog opens in turn is closed as it appears.
-    auto *sweep = new QTimer(qApp);
-    QObject::connect(sweep, &QTimer::timeout, sweep, closeOpen);
-    QTimer::singleShot(5000, sweep, &QObject::deleteLater);
-    sweep->start(50);
-    closeOpen();
+    while (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+        qWarning("ModalAnswer: closing \"%s\" (%s), left open", qPrintable(dialog->windowTitle()),
+                 dialog->metaObject()->className());
+        dialog->done(QDialog::Rejected);
+    }
 }
 
 } // namespace ModalAnswer
