@@ -171,6 +171,8 @@ void MainWindowForm::setupUi(QMainWindow *window)
     menuAbout = named(new QMenu(tr("&Help"), menuBar), "menuAbout");
     actionQuit = named(new QAction(tr("&Quit"), window), "actionQuit");
     actionQuit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // From the debug and history windows too: the program is one.
+    actionQuit->setShortcutContext(Qt::ApplicationShortcut);
     actionEnableDebugLogging
         = named(new QAction(tr("&Debug Output"), window), "actionEnableDebugLogging");
     actionEnableDebugLogging->setCheckable(true);
