@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +26,9 @@ DebugDialog::DebugDialog(QWidget *parent)
 
     outputView = new QPlainTextEdit(this);
     outputView->setObjectName(QStringLiteral("outputView"));
+    outputView->setMaximumBlockCount(MaxLines);
+    // Read-only: Tab passes it by; a click still gives it the keys for scrolling and copying.
+    outputView->setFocusPolicy(Qt::ClickFocus);
     m_clearButton = new QPushButton(tr("Clear"), this);
     m_fontButton = new QPushButton(tr("Set Font"), this);
     m_saveButton = new QPushButton(tr("Save to File"), this);
@@ -33,6 +37,8 @@ DebugDialog::DebugDialog(QWidget *parent)
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_clearButton);
+    buttons->addWidget(
+        new QLabel(tr("Keeps the last %1 lines; Save to File writes those.").arg(MaxLines), this));
     buttons->addStretch();
     buttons->addWidget(m_fontButton);
     buttons->addWidget(m_saveButton);

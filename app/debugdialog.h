@@ -12,6 +12,10 @@ class DebugDialog : public QDialog
     Q_OBJECT
 
 public:
+    /// Lines the window keeps; older ones leave it as new ones come, so a long run with the
+    /// window open holds bounded memory.
+    static constexpr int MaxLines = 20000;
+
     explicit DebugDialog(QWidget *parent = nullptr);
     ~DebugDialog() override;
 

@@ -1,6 +1,7 @@
 #include "firmwareupdateflow.h"
 
 #include "VX4interface.h"
+#include "downloaddialog.h"
 #include "firmwareimage.h"
 #include "firmwarepackage.h"
 #include "historyservice.h"
@@ -10,22 +11,26 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QSettings>
-#include <QStatusBar>
 
 // The technician's log knows the update as the main window's doing.
 #define LOG VX4_LOG("mainwindow")
 
 namespace Keys = SettingsStore::FirmwareFileGroup;
 
-FirmwareUpdateFlow::FirmwareUpdateFlow(QWidget *window, QStatusBar *statusBar, SenderSource sender)
+FirmwareUpdateFlow::FirmwareUpdateFlow(QWidget *window, QLabel *outcome, SenderSource sender)
     : QObject(window)
     , window(window)
-    , statusBar(statusBar)
+    , outcomeLabel(outcome)
     , currentSender(std::move(sender))
 {
+}
+
+QProgressDialog *FirmwareUpdateFlow::progressDialog() const
+{
+    return progress;
 }
 
 void FirmwareUpdateFlow::start()
@@ -66,23 +71,7 @@ void FirmwareUpdateFlow::start()
     }
     const FirmwarePackage &package = read.package;
 
-    QMessageBox confirm(window);
-    confirm.setWindowTitle(tr("Orvelle® Firmware Update"));
-    confirm.setIcon(QMessageBox::Warning);
-    confirm.setText(tr("Orvelle® Firmware Update:  Version %1.%2\n")
-                        .arg(package.versionMajor)
-                        .arg(package.versionMinor)
-                    + tr("Packaged on:  %1\n").arg(package.packagedOn.toString(Qt::TextDate))
-                    + tr("MD5 hash:  ") + QString::fromLatin1(package.md5.toHex())
-                    + QStringLiteral("\n\n") + package.description + QStringLiteral("\n"));
-    confirm.setInformativeText(
-        tr("You are about to update to Version %1.%2\nAre you sure you want to continue?")
-            .arg(package.versionMajor)
-            .arg(package.versionMinor));
-    confirm.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    confirm.setDefaultButton(QMessageBox::Cancel);
-    confirm.setEscapeButton(QMessageBox::Cancel);
-    if (confirm.exec() != QMessageBox::Ok) {
+    if (!confirm(package)) {
         LOG << "Firmware update canceled by user.";
         return;
     }
@@ -103,22 +92,20 @@ void FirmwareUpdateFlow::start()
         return;
     }
     delete progress;
-    progress = new QProgressDialog(tr("Downloading firmware..."), tr("Abort"), 0, int(rows.size()),
-                                   window);
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setWindowTitle(tr("Orvelle® Firmware Update"));
-    progress->setMinimumWidth(350);
-    progress->setAutoClose(true);
-    progress->setMinimumDuration(0);
+    const QString version
+        = QStringLiteral("%1.%2").arg(package.versionMajor).arg(package.versionMinor);
+    progress = new DownloadDialog(window, pressureSender, int(rows.size()), version);
     connect(progress, &QProgressDialog::canceled, this,
             &FirmwareUpdateFlow::onUIProgressDialogCanceled);
-    // Queued, both: a modal dialog runs the event loop, which must not happen inside the
-    // engine's answer handling. The outcome is shown after the engine has finished with it.
+    connect(progress, &DownloadDialog::outcome, outcomeLabel, &QLabel::setText);
+    // Queued, all: a modal dialog runs the event loop, which must not happen inside the engine's
+    // answer handling. The outcome is shown after the engine has finished with it.
     connect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged, progress,
-            &QProgressDialog::setValue, Qt::QueuedConnection);
-    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, this,
-            &FirmwareUpdateFlow::onVX4FirmwareUpdateFinished,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+            &DownloadDialog::onProgress, Qt::QueuedConnection);
+    connect(pressureSender, &VX4Interface::vx4FirmwareUpdateFinished, progress,
+            &DownloadDialog::onFinished, Qt::QueuedConnection);
+    connect(pressureSender, &VX4Interface::vx4FirmwareReadBack, progress,
+            &DownloadDialog::onReadBack, Qt::QueuedConnection);
     // Across a major version the serial text's model digit changes: the history links the two
     // texts, so that the instrument keeps one history.
     connect(
@@ -130,12 +117,39 @@ void FirmwareUpdateFlow::start()
         },
         Qt::SingleShotConnection);
     // Always verified: success then means the sender holds the image, not that it said so.
-    if (!pressureSender->startFirmwareUpdate(rows, true)) {
+    if (!pressureSender->startFirmwareUpdate(rows, true, version)) {
         delete progress;
         progress = nullptr;
         QMessageBox::warning(window, tr("Orvelle® Firmware Update"),
                              tr("The firmware update could not be started."));
     }
+}
+
+bool FirmwareUpdateFlow::confirm(const FirmwarePackage &package)
+{
+    QMessageBox box(window);
+    box.setWindowTitle(tr("Orvelle® Firmware Update"));
+    box.setIcon(QMessageBox::Warning);
+    box.setText(tr("Orvelle® Firmware Update:  Version %1.%2\n")
+                    .arg(package.versionMajor)
+                    .arg(package.versionMinor)
+                + tr("Packaged on:  %1\n").arg(package.packagedOn.toString(Qt::TextDate))
+                + tr("MD5 hash:  ") + QString::fromLatin1(package.md5.toHex())
+                + QStringLiteral("\n\n") + package.description + QStringLiteral("\n"));
+    // Which sender, and from which version to which, before anything is sent.
+    const VX4Interface *sender = currentSender();
+    box.setInformativeText(
+        tr("Sender %1: firmware %2 → %3.%4\n")
+            .arg(DownloadDialog::senderText(sender), DownloadDialog::versionText(sender))
+            .arg(package.versionMajor)
+            .arg(package.versionMinor)
+        + tr("You are about to update to Version %1.%2\nAre you sure you want to continue?")
+              .arg(package.versionMajor)
+              .arg(package.versionMinor));
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
 }
 
 void FirmwareUpdateFlow::refuseFirmwareImage(const QString &reason)
@@ -146,40 +160,25 @@ void FirmwareUpdateFlow::refuseFirmwareImage(const QString &reason)
     box.exec();
 }
 
-void FirmwareUpdateFlow::onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg)
-{
-    // Aborted by the technician: an outcome that was still on its way is not reported.
-    if (!progress) {
-        LOG << "Firmware update outcome after the abort, not shown:" << errorMsg;
-        return;
-    }
-    if (result) {
-        LOG << errorMsg;
-        statusBar->showMessage(errorMsg);
-        return;
-    }
-    LOG << "Firmware update failed:" << errorMsg;
-    statusBar->showMessage(errorMsg);
-    // The dialog stops waiting; its button now only closes it.
-    if (progress) {
-        progress->setLabelText(errorMsg);
-        progress->setCancelButtonText(tr("Close"));
-    }
-    QMessageBox::warning(window, tr("Orvelle® Firmware Update"), errorMsg);
-}
-
 void FirmwareUpdateFlow::onUIProgressDialogCanceled()
 {
+    // A download that ended has been stopped by the engine already: Close only closes, and the
+    // outcome stays in the window.
+    if (progress && !progress->isRunning())
+        return;
     LOG << "!!!!! Firmware update canceled !!!!!";
     VX4Interface *pressureSender = currentSender();
     if (pressureSender)
         pressureSender->finishFirmwareUpdate();
+    if (pressureSender && outcomeLabel)
+        outcomeLabel->setText(
+            tr("Firmware update aborted.") + QLatin1Char(' ')
+            + FirmwareDownload::senderStateText(pressureSender->firmwareUpdateSenderState()));
     if (progress) {
         disconnect(progress, &QProgressDialog::canceled, this,
                    &FirmwareUpdateFlow::onUIProgressDialogCanceled);
         if (pressureSender)
-            disconnect(pressureSender, &VX4Interface::vx4FirmwareUpdateProgressChanged, progress,
-                       &QProgressDialog::setValue);
+            disconnect(pressureSender, nullptr, progress, nullptr);
         progress->deleteLater();
         progress = nullptr;
     }

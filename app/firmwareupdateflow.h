@@ -5,8 +5,10 @@
 
 #include <functional>
 
+class DownloadDialog;
+struct FirmwarePackage;
+class QLabel;
 class QProgressDialog;
-class QStatusBar;
 class QWidget;
 class VX4Interface;
 
@@ -24,26 +26,27 @@ public:
     /// port can close while a download runs.
     using SenderSource = std::function<VX4Interface *()>;
 
-    /// Boxes and the progress dialog belong to `window`; outcomes are shown in `statusBar`.
-    FirmwareUpdateFlow(QWidget *window, QStatusBar *statusBar, SenderSource sender);
+    /// Boxes and the progress dialog belong to `window`; the outcome stays in `outcome` too.
+    FirmwareUpdateFlow(QWidget *window, QLabel *outcome, SenderSource sender);
 
     /// Replaces the file dialog, e.g. for tests; the default is QFileDialog::getOpenFileName.
     void setFileChooser(const FileChooser &chooser) { chooseFile = chooser; }
     /// The download's progress dialog; null before the first download and after an abort.
-    QProgressDialog *progressDialog() const { return progress; }
+    QProgressDialog *progressDialog() const;
 
 public slots:
     /// From the package choice to the start of the download.
     void start();
     void onUIProgressDialogCanceled();
-    void onVX4FirmwareUpdateFinished(bool result, const QString &errorMsg);
 
 private:
     void refuseFirmwareImage(const QString &reason);
+    /// The package's version against the sender's, and the spec's question; OK goes on.
+    bool confirm(const FirmwarePackage &package);
 
     QWidget *window;
-    QStatusBar *statusBar;
+    QLabel *outcomeLabel;
     SenderSource currentSender;
-    QProgressDialog *progress = nullptr;
+    DownloadDialog *progress = nullptr;
     FileChooser chooseFile;
 };

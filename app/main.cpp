@@ -1,13 +1,27 @@
 #include "appidentity.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "qlogger.h"
 
 #include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     // First of all, so that every message, the toolkit's own included, is time-stamped.
     QLogger::install();
+
+    // Before the application object: the help needs no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (CommandLine::wantsHelp(arguments)) {
+        const QString program = QFileInfo(arguments.value(0)).fileName();
+        std::fputs(qPrintable(CommandLine::helpText(program)), stdout);
+        return 0;
+    }
 
     QApplication app(argc, argv);
     AppIdentity::apply();

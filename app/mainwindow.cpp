@@ -4,68 +4,30 @@
 #include "VX4interface.h"
 #include "adstatus.h"
 #include "appidentity.h"
+#include "commandline.h"
 #include "debugdialog.h"
 #include "mainwindowform.h"
 #include "qlogger.h"
+#include "readingdisplay.h"
 #include "resourcepaths.h"
 #include "senderidentity.h"
-#include "serialportconfigdialog.h"
-#include "servicerules.h"
 #include "settingskeys.h"
 #include "vx4log.h"
-#include "vx4serialnumdialog.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QIcon>
-#include <QLCDNumber>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 
 #define LOG VX4_LOG("mainwindow")
-
-using VX4ServiceRules::ZeroRangeMaxPsi;
-using VX4ServiceRules::ZeroRangeMinPsi;
-
-namespace {
-/// Watches the sender while a service dialog is open: its answer may be sent only to the sender
-/// the technician saw when the dialog opened, connected all the while.
-class SenderWatch
-{
-public:
-    explicit SenderWatch(VX4Interface *sender)
-        : sender(sender)
-        , serialNumber(sender ? sender->serialNumber() : 0)
-    {
-        if (sender)
-            lossConnection = QObject::connect(sender, &VX4Interface::vx4DisconnectedSignal,
-                                              [this] { lost = true; });
-    }
-    ~SenderWatch() { QObject::disconnect(lossConnection); }
-    SenderWatch(const SenderWatch &) = delete;
-    SenderWatch &operator=(const SenderWatch &) = delete;
-
-    /// The same sender is still open, connected and never lost since the dialog opened.
-    bool unchanged(const VX4Interface *current) const
-    {
-        return sender && sender == current && !lost && sender->isConnected()
-            && sender->serialNumber() == serialNumber;
-    }
-
-private:
-    QPointer<VX4Interface> sender;
-    quint16 serialNumber;
-    bool lost = false;
-    QMetaObject::Connection lossConnection;
-};
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : MainWindow(QCoreApplication::arguments(), parent)
@@ -82,9 +44,15 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
             [this](VX4Interface *sender) { connectSenderSignals(sender, true); });
     connect(senderPort, &SenderPort::closing, this,
             [this](VX4Interface *sender) { connectSenderSignals(sender, false); });
-    connect(senderPort, &SenderPort::closed, this, &MainWindow::clearDeviceFields);
+    connect(senderPort, &SenderPort::closed, this, [this] {
+        clearDeviceFields();
+        showConnected(false);
+    });
     firmwareUpdate
-        = new FirmwareUpdateFlow(this, ui->statusBar, [this] { return senderPort->engine(); });
+        = new FirmwareUpdateFlow(this, ui->outcome, [this] { return senderPort->engine(); });
+    // An outcome stays until the technician's next action.
+    for (QPushButton *button : ui->mainWidget->findChildren<QPushButton *>())
+        connect(button, &QPushButton::pressed, ui->outcome, &QLabel::clear);
 
     setWindowTitle(QStringLiteral("%1 %2").arg(AppIdentity::applicationName(),
                                                AppIdentity::applicationVersion()));
@@ -94,16 +62,21 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     applySwitches(arguments);
 
     ui->actionEnableDebugLogging->setEnabled(true);
-    ui->dpsBox->setEnabled(false);
+    showConnected(false);
     clearDeviceFields();
 
     QSettings settings(SettingsStore::Organisation, SettingsStore::Application);
     settings.beginGroup(SettingsStore::MainWindowGroup::Name);
     move(settings.value(SettingsStore::MainWindowGroup::Position, QPoint(200, 200)).toPoint());
+    // The technician's size is kept: a reading made large stays large.
+    const QSize size = settings.value(SettingsStore::MainWindowGroup::Size).toSize();
+    if (size.isValid())
+        resize(size);
     settings.endGroup();
 
     debugWindow = nullptr;
 
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::onUIActionAboutDialog);
     connect(ui->actionEnableDebugLogging, &QAction::toggled, this,
             &MainWindow::onUIViewDebugOutputClicked);
@@ -155,24 +128,28 @@ void MainWindow::applySwitches(const QStringList &arguments)
         if (!arguments.contains(QLatin1String(name), Qt::CaseSensitive))
             control->hide();
     }
+    const QStringList unknown = CommandLine::unrecognised(arguments);
+    if (unknown.isEmpty())
+        return;
+    LOG << "Switches not recognised, ignored:" << unknown;
+    // Once the window is up: the box needs the event loop, and the technician sees both.
+    QTimer::singleShot(0, this,
+                       [this, unknown] { CommandLine::reportUnrecognised(this, unknown); });
 }
 
 void MainWindow::clearDeviceFields()
 {
     for (QLabel *label : { ui->serNum, ui->calDate, ui->firmVer, ui->currApp, ui->opMode,
                            ui->pressureOffsetValue, ui->adStatus })
-        label->clear();
-    showPressure(0);
+        ui->showValue(label, QString());
+    ui->psiLCD->showNoReading();
 }
 
-void MainWindow::showPressure(int psi)
+void MainWindow::showConnected(bool connected)
 {
-    displayedPsi = psi;
-    // Four digits cannot show this reading: dashes rather than the digits of an older one.
-    if (ui->psiLCD->checkOverflow(psi))
-        ui->psiLCD->display(QStringLiteral("----"));
-    else
-        ui->psiLCD->display(psi);
+    // Greyed only while no sender is connected, so the two states look different.
+    for (QWidget *w : std::initializer_list<QWidget *> { ui->dpsBox, ui->psiLabel, ui->psiLCD })
+        w->setEnabled(connected);
 }
 
 // Ports and the connection
@@ -203,41 +180,58 @@ void MainWindow::connectSenderSignals(VX4Interface *s, bool connect)
     bind(&VX4Interface::vx4FirmwareVersionChanged, &MainWindow::onVX4FirmwareVersionChanged);
     bind(&VX4Interface::vx4ModeChanged, &MainWindow::onVX4ModeChanged);
     bind(&VX4Interface::vx4SerialNumberChanged, &MainWindow::onVX4SerialNumberChanged);
+    bind(&VX4Interface::vx4MessageTimeout, &MainWindow::onVX4ConnectionInDoubt);
 }
 
 // The sender's signals
 
 void MainWindow::onVX4Connected()
 {
-    ui->dpsBox->setEnabled(true);
+    showConnected(true);
     LOG << "VX4Connected signal received.";
     ui->statusBar->showMessage(tr("Connected"));
-    ui->connectionStatus->setText(tr("Connected"));
+    senderPort->connection().connected();
 }
 
 void MainWindow::onVX4Disconnected()
 {
     LOG << "VX4Disconnected signal received.";
-    ui->dpsBox->setEnabled(false);
+    showConnected(false);
     clearDeviceFields();
     ui->statusBar->showMessage(tr("Disconnected"));
-    ui->connectionStatus->setText(tr("Disconnected"));
+    senderPort->connection().silence();
+}
+
+void MainWindow::onVX4ConnectionInDoubt()
+{
+    const VX4Interface *sender = senderPort->engine();
+    // The connected state judges its own time-outs and says so with the disconnection; a
+    // download judges those of the sender's restart into its bootloader.
+    if (!sender || sender->isConnected() || sender->isFirmwareUpdateRunning())
+        return;
+    // The engine went back to looking for the sender without a disconnection (after a failed
+    // download): what the panel shows is no longer known.
+    if (ui->dpsBox->isEnabled()) {
+        showConnected(false);
+        clearDeviceFields();
+    }
+    senderPort->connection().silence();
 }
 
 void MainWindow::onVX4SerialNumberChanged(quint16 sn)
 {
     LOG << "VX4SerialNumberChanged received." << sn;
-    ui->serNum->setText(senderPort->engine() ? senderPort->engine()->serialNumberString()
-                                             : QString());
+    ui->showValue(ui->serNum,
+                  senderPort->engine() ? senderPort->engine()->serialNumberString() : QString());
 }
 
 void MainWindow::onVX4FirmwareVersionChanged(quint8 major, quint8 minor)
 {
     LOG << "VX4FirmwareVersionChanged signal received.";
-    ui->firmVer->setText(QStringLiteral("%1.%2").arg(major).arg(minor));
+    ui->showValue(ui->firmVer, QStringLiteral("%1.%2").arg(major).arg(minor));
     const bool hasAdOffset = VX4Identity::firmwareHasAdOffset(major, minor);
     if (!hasAdOffset)
-        ui->pressureOffsetValue->setText(tr("N/A"));
+        ui->showValue(ui->pressureOffsetValue, tr("N/A"));
     ui->pressureOffsetValue->setEnabled(hasAdOffset);
     ui->pressureOffsetLabel->setEnabled(hasAdOffset);
     ui->zeroPressureButton->setEnabled(hasAdOffset);
@@ -247,13 +241,13 @@ void MainWindow::onVX4CalDateTimeChanged(const QDateTime &dt)
 {
     LOG << "VX4CalDateTimeChanged signal received.";
     const QString text = dt.toString(QStringLiteral("yyyy-MM-dd hh:mm AP"));
-    ui->calDate->setText(text.isEmpty() ? tr("Not calibrated") : text);
+    ui->showValue(ui->calDate, text.isEmpty() ? tr("Not calibrated") : text);
 }
 
 void MainWindow::onVX4ADOffsetChanged(qint16 offset)
 {
     LOG << "VX4ADOffsetChanged signal received.";
-    ui->pressureOffsetValue->setText(QString::number(offset));
+    ui->showValue(ui->pressureOffsetValue, QString::number(offset));
 }
 
 void MainWindow::onVX4ModeChanged(VX4Mode mode)
@@ -262,17 +256,19 @@ void MainWindow::onVX4ModeChanged(VX4Mode mode)
     switch (mode) {
     case PressureSendingMode:
         LOG << "VX4 changed to pressure sending mode.";
-        ui->opMode->setText(tr("Pressure Sending Mode"));
-        break;
+        ui->showValue(ui->opMode, tr("Pressure Sending Mode"));
+        return;
     case CalibrationMode:
         LOG << "VX4 changed to calibration mode.";
-        ui->opMode->setText(tr("Calibration Mode"));
+        ui->showValue(ui->opMode, tr("Calibration Mode"));
         break;
     default:
         LOG << "VX4 chnaged to unknown mode";
-        ui->opMode->setText(tr("Unknown Mode"));
+        ui->showValue(ui->opMode, tr("Unknown Mode"));
         break;
     }
+    // The sender streams no readings in these modes: the last one is no longer the pressure.
+    ui->psiLCD->showNoReading();
 }
 
 void MainWindow::onVX4AppChanged(VX4App app)
@@ -308,104 +304,22 @@ void MainWindow::onVX4AppChanged(VX4App app)
          std::initializer_list<QWidget *> { ui->updateFirmButton, ui->appChangePushButton,
                                             ui->currAppLabel, ui->currApp, ui->opModeLabel })
         w->setEnabled(true);
-    ui->currApp->setText(VX4Interface::appText(app));
+    ui->showValue(ui->currApp, VX4Interface::appText(app));
 }
 
 void MainWindow::onVX4PressureMsg(int pressure, const VX4Message &msg)
 {
     if (msg.payload.isEmpty()) {
         LOG << "Pressure message without A/D status received";
-        showPressure(0);
+        ui->psiLCD->showNoReading();
         return;
     }
     const quint8 status = quint8(msg.payload.at(0));
     if (const char *text = VX4AdStatus::displayText(status))
-        ui->adStatus->setText(tr(text));
+        ui->showValue(ui->adStatus, tr(text));
     else
         LOG << "Unknown A/D status" << uint(status) << "received";
-    if (status == VX4AdStatus::Ok) {
-        showPressure(pressure);
-        return;
-    }
-    showPressure(0);
-}
-
-// Service actions
-
-void MainWindow::onUIZeroPressureButtonClicked()
-{
-    const int reading = displayedPsi;
-    const QString title = tr("Zero Pressure Reading");
-    if (!VX4ServiceRules::zeroAllowed(reading)) {
-        QMessageBox::information(
-            this, title,
-            tr("Error.\n%1PSI is outside of the allowable adjustment range from %2PSI to %3PSI.")
-                .arg(reading)
-                .arg(ZeroRangeMinPsi)
-                .arg(ZeroRangeMaxPsi),
-            QMessageBox::Ok);
-        return;
-    }
-    const SenderWatch watch(senderPort->engine());
-    const auto answer = QMessageBox::warning(
-        this, title, tr("Warning.  Disconnect hydraulic pressure source before proceeding!"),
-        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok)
-        return;
-    if (!watch.unchanged(senderPort->engine()))
-        return reportSenderChanged(tr("Zero pressure"));
-    senderPort->engine()->zeroPressure();
-    senderPort->engine()->requestADOffset();
-}
-
-void MainWindow::reportSenderChanged(const QString &action)
-{
-    // The reading or number confirmed belonged to another connection: nothing is sent.
-    LOG << "Sender lost or replaced while the dialog was open; nothing sent.";
-    ui->statusBar->showMessage(
-        tr("%1 not sent: the sender was lost or replaced while the dialog was open.").arg(action));
-}
-
-void MainWindow::onUISetVX4SerialNumberButtonClicked()
-{
-    LOG << "Set serial number button clicked.";
-    VX4Interface *sender = senderPort->engine();
-    const SenderWatch watch(sender);
-    VX4SerialNumDialog dialog(this);
-    if (sender)
-        dialog.setCurrentSerialNumber(sender->serialNumberString(), sender->firmwareMajor());
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    if (!watch.unchanged(senderPort->engine()))
-        return reportSenderChanged(tr("Serial number"));
-    senderPort->engine()->setSerialNumber(quint16(dialog.enteredSerialNumber()));
-    senderPort->engine()->requestSerialNumber();
-}
-
-void MainWindow::onUIAppChangeButtonClicked()
-{
-    senderPort->engine()->changeApp();
-}
-
-void MainWindow::onUIModeChangeButtonClicked()
-{
-    senderPort->engine()->switchMode(
-        senderPort->engine()->mode() == CalibrationMode ? PressureSendingMode : CalibrationMode);
-}
-
-void MainWindow::onUISerialPortConfigButtonClicked()
-{
-    LOG << "Serial configuration button clicked.";
-    SerialPortConfigDialog dialog(this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    const PortSettings chosen = dialog.selectedPortSettings();
-    PortSettings &portSettings = senderPort->nextSettings();
-    portSettings.baudRate = chosen.baudRate;
-    portSettings.dataBits = chosen.dataBits;
-    portSettings.parity = chosen.parity;
-    portSettings.stopBits = chosen.stopBits;
-    portSettings.flowControl = chosen.flowControl;
+    ui->psiLCD->showFrame(pressure, status);
 }
 
 // Debug window, About box, closing
@@ -420,6 +334,7 @@ void MainWindow::onUIViewDebugOutputClicked(bool enabled)
         connect(QLogger::instance(), &QLogger::msgReady, debugWindow,
                 &DebugDialog::appendPlainText);
         connect(debugWindow, &QObject::destroyed, this, &MainWindow::onUIDebugOutputDestroyed);
+        placeBeside(debugWindow);
         debugWindow->show();
         debugWindow->raise();
         debugWindow->activateWindow();
@@ -428,6 +343,23 @@ void MainWindow::onUIViewDebugOutputClicked(bool enabled)
         debugWindow = nullptr;
         window->close();
     }
+}
+
+void MainWindow::placeBeside(QWidget *window) const
+{
+    // A place the technician chose is kept unless it covers the main window.
+    const QRect main = frameGeometry();
+    if (!window->frameGeometry().intersects(main))
+        return;
+    constexpr int Gap = 8; ///< px between the two windows
+    constexpr int MinWidth = 200; ///< px, narrower than this the log cannot be read
+    const QRect screen = this->screen()->availableGeometry();
+    const int right = screen.right() - main.right() - Gap;
+    const int left = main.left() - screen.left() - Gap;
+    const bool onRight = right >= window->width() || right >= left;
+    const int width = qMin(window->width(), qMax(onRight ? right : left, MinWidth));
+    window->resize(width, window->height());
+    window->move(onRight ? main.right() + Gap : main.left() - Gap - width, main.top());
 }
 
 void MainWindow::onUIDebugOutputDestroyed()
@@ -449,6 +381,10 @@ void MainWindow::onUIViewCalibrationHistoryClicked()
     } else {
         historyWindow = new HistoryWindow;
         historyWindow->setAttribute(Qt::WA_DeleteOnClose);
+        auto *closing = new QAction(historyWindow);
+        closing->setShortcuts({ QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) });
+        connect(closing, &QAction::triggered, historyWindow, &QWidget::close);
+        historyWindow->addAction(closing);
     }
     historyWindow->show();
     historyWindow->raise();

@@ -66,12 +66,18 @@ private slots:
     void onVX4ModeChanged(VX4Mode mode);
     void onVX4PressureMsg(int pressure, const VX4Message &msg);
     void onVX4SerialNumberChanged(quint16 sn);
+    /// A request went unanswered: a panel that says "Connected" while the engine looks for the
+    /// sender again (after a failed download) stops saying so.
+    void onVX4ConnectionInDoubt();
 
 private:
     void applySwitches(const QStringList &arguments);
     void connectSenderSignals(VX4Interface *sender, bool connect);
     void clearDeviceFields();
-    void showPressure(int psi);
+    /// The panel and the reading in their connected or disconnected look.
+    void showConnected(bool connected);
+    /// Moves `window` beside this one, on the side with room, unless it is clear of it already.
+    void placeBeside(QWidget *window) const;
     /// Tells the technician that `action` was not sent to a sender lost or replaced meanwhile.
     void reportSenderChanged(const QString &action);
 
@@ -80,6 +86,4 @@ private:
     QPointer<HistoryWindow> historyWindow;
     SenderPort *senderPort = nullptr;
     FirmwareUpdateFlow *firmwareUpdate = nullptr;
-    /// The whole PSI the display stands for; it also holds a reading too wide for the display.
-    int displayedPsi = 0;
 };

@@ -4,7 +4,6 @@ class QAction;
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
-class QLCDNumber;
 class QLabel;
 class QMainWindow;
 class QMenu;
@@ -12,7 +11,9 @@ class QMenuBar;
 class QPushButton;
 class QStatusBar;
 class QVBoxLayout;
+class QString;
 class QWidget;
+class ReadingDisplay;
 
 /// The main window's widgets, laid out and named as the technician knows them; the window's
 /// behaviour lives in MainWindow.
@@ -24,7 +25,7 @@ struct MainWindowForm
     QGroupBox *psiBox = nullptr;
     QGridLayout *gridLayout_3 = nullptr;
     QLabel *psiLabel = nullptr;
-    QLCDNumber *psiLCD = nullptr;
+    ReadingDisplay *psiLCD = nullptr;
 
     QGroupBox *dpsBox = nullptr;
     QGridLayout *gridLayout = nullptr;
@@ -51,6 +52,9 @@ struct MainWindowForm
     QLabel *adStatusLabel = nullptr;
     QLabel *adStatus = nullptr;
 
+    /// The outcome of the last update, kept until the technician's next action.
+    QLabel *outcome = nullptr;
+
     QGroupBox *serBox = nullptr;
     QGridLayout *gridLayout_2 = nullptr;
     QLabel *serLabel = nullptr;
@@ -59,8 +63,10 @@ struct MainWindowForm
     QPushButton *serConfigButton = nullptr;
 
     QMenuBar *menuBar = nullptr;
+    QMenu *menuFile = nullptr;
     QMenu *menuOptions = nullptr;
     QMenu *menuAbout = nullptr;
+    QAction *actionQuit = nullptr;
     QAction *actionEnableDebugLogging = nullptr;
     QAction *actionCalibrationHistory = nullptr;
     QAction *actionAbout = nullptr;
@@ -68,4 +74,7 @@ struct MainWindowForm
 
     /// Builds every widget inside `window`, which owns them from then on.
     void setupUi(QMainWindow *window);
+    /// Shows `text` in one of the sender panel's value labels; its accessible name is the row's
+    /// caption with the value, or "not known" while it is empty.
+    void showValue(QLabel *value, const QString &text);
 };

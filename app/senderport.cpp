@@ -17,6 +17,7 @@ SenderPort::SenderPort(MainWindowForm *ui, QWidget *window)
     : QObject(window)
     , ui(ui)
     , window(window)
+    , status(ui->connectionStatus)
 {
 }
 
@@ -90,6 +91,7 @@ void SenderPort::open()
         ui->serButton->setChecked(false);
         const QString text = tr("Failed to open ") + port.portName;
         ui->statusBar->showMessage(text);
+        status.openFailed(port.portName, reason);
         QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text);
         box.setInformativeText(reason);
         box.exec();
@@ -101,8 +103,12 @@ void SenderPort::open()
     pressureSender->setRequestToSend(true);
     ui->serComboBox->setEnabled(false);
     ui->serConfigButton->setEnabled(false);
-    ui->serButton->setText(tr("Close"));
+    setOpenButton(false);
     ui->statusBar->showMessage(tr("Opened ") + port.portName);
+    status.opened(port.portName);
+    // Whatever the sender sends, answer or reading, shows it was there at that time.
+    connect(pressureSender, &VX4Interface::vx4ResponseRdy, this, [this] { status.heard(); });
+    connect(pressureSender, &VX4Interface::vx4PressureMsgRdy, this, [this] { status.heard(); });
     // Queued: the engine is deleted by the close, which must not happen inside its own signal.
     connect(pressureSender, &VX4Interface::vx4PortLost, this, &SenderPort::onPortLost,
             Qt::QueuedConnection);
@@ -130,9 +136,16 @@ void SenderPort::close()
     ui->serComboBox->setEnabled(true);
     ui->serConfigButton->setEnabled(true);
     emit closed();
-    ui->connectionStatus->setText(tr("Disconnected"));
-    ui->serButton->setText(tr("Open"));
+    status.closed();
+    setOpenButton(true);
     ui->dpsBox->setEnabled(false);
+}
+
+void SenderPort::setOpenButton(bool open)
+{
+    ui->serButton->setText(open ? tr("Open") : tr("Close"));
+    ui->serButton->setAccessibleName(open ? tr("Open the serial port")
+                                          : tr("Close the serial port"));
 }
 
 void SenderPort::onPortLost(const QString &reason)
@@ -144,6 +157,7 @@ void SenderPort::onPortLost(const QString &reason)
     // Released, so that plugging the adapter back in and pressing Open works.
     ui->serButton->setChecked(false);
     ui->statusBar->showMessage(tr("Lost the port %1: %2").arg(portName, reason));
+    status.portLost(portName, reason);
 }
 
 void SenderPort::release()

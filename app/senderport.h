@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connectionstatus.h"
 #include "portsettings.h"
 #include "serialportlist.h"
 
@@ -27,6 +28,8 @@ public:
     /// The engine of the open port; null while no port is open.
     VX4Interface *engine() const { return pressureSender; }
     PortSettings &nextSettings() { return portSettings; }
+    /// What the window says about the connection, and why there is none.
+    ConnectionStatus &connection() { return status; }
     const PortSettings &nextSettings() const { return portSettings; }
 
     /// Offers the system's ports and chooses the one opened last, if it is still there.
@@ -53,6 +56,7 @@ signals:
 private:
     /// Index in `ports` of the port PresetPortVariable names; -1 when none.
     int presetPortIndex() const;
+    void setOpenButton(bool open);
 
     MainWindowForm *ui;
     QWidget *window;
@@ -60,4 +64,5 @@ private:
     int presetIndex = -1; ///< index in `ports` of the port the environment named at the scan
     PortSettings portSettings;
     VX4Interface *pressureSender = nullptr;
+    ConnectionStatus status;
 };

@@ -23,7 +23,8 @@ int child(int argc, char *argv[], QElapsedTimer &sinceMain)
     QApplication app(argc, argv);
     AppIdentity::apply();
     AppIdentity::registerImages();
-    auto *window = new MainWindow;
+    // Its own switch is not the window's: the window gets the program name alone.
+    auto *window = new MainWindow(QStringList { QString::fromLocal8Bit(argv[0]) });
     if (!QTest::qWaitForWindowExposed(window))
         return 1;
     std::printf("shown %.3f\n", sinceMain.nsecsElapsed() / 1e6);

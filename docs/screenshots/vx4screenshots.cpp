@@ -1,10 +1,15 @@
 // Takes the README's pictures from the real main window: a simulated sender on a pseudo-terminal is
-// opened, calibrated through the wizard to its summary page, and the Calibration History window is
-// opened from the View menu over a history that already holds this sender's earlier runs.
+// opened, calibrated through the wizard to its summary page, the Calibration History window is
+// opened from the View menu over a history that already holds this sender's earlier runs, and the
+// main window is shown once the sender has gone silent; then, the sender back, a firmware update
+// runs at 9600 baud and its dialog is pictured part of the way through.
 // scripts/screenshots.sh runs it under Xvfb with a throw-away home, settings and data folder.
 #include "calibrationhistory.h"
 #include "calibrationshared.h"
 #include "calsumpage.h"
+#include "firmwarepackage.h"
+#include "hexrecord.h"
+#include "modalanswer.h"
 #include "senderwindow.h"
 #include "settingskeys.h"
 #include "wizarddriver.h"
@@ -85,6 +90,45 @@ void calibrate(SenderWindow &w, const QString &folder, bool *done)
         && driver.click(QWizard::FinishButton);
 }
 
+/// A package of firmware 2.6 whose image fills `rows` rows of program memory.
+QString writePackage(int rows)
+{
+    FirmwarePackage package;
+    package.versionMajor = 2;
+    package.versionMinor = 6;
+    package.packagedOn = QDateTime(QDate(2026, 11, 30), QTime(14, 5, 9));
+    package.description = QStringLiteral("Faster start-up.");
+    for (int address = 0; address < rows * 128; address += 16) {
+        QByteArray data(16, char(address / 16));
+        package.hexData += hexRecord(0, quint16(address), data) + "\r\n";
+    }
+    package.hexData += ":00000001FF\r\n";
+    package.md5 = packageDigest(package);
+    const QString path = QDir(qEnvironmentVariable("VX4_TEST_TMP", QDir::tempPath()))
+                             .filePath(QStringLiteral("screenshot.vx4f"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(FirmwarePackageWriter::toBytes(package)) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+/// Starts an update of the connected sender at 9600 baud and pictures its dialog once a quarter
+/// of the rows is done, with the time left.
+bool updateDialog(SenderWindow &w, const QString &folder)
+{
+    constexpr int Rows = 48;
+    const QString path = writePackage(Rows);
+    w.pty.setPacingBaud(9600);
+    w.window->setFileChooser([=](auto...) { return path; });
+    ModalAnswer::pressButton(QMessageBox::Ok);
+    w.ui()->updateFirmButton->click();
+    QProgressDialog *progress = w.window->firmwareProgressDialog();
+    if (!progress || !QTest::qWaitFor([&] { return progress->value() >= Rows / 4; }, 60000))
+        qFatal("the update did not get going");
+    progress->move(w.window->geometry().center() - progress->rect().center());
+    return save(progress, folder + QStringLiteral("/firmware-update-progress.png"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -120,5 +164,19 @@ int main(int argc, char **argv)
     if (!opened)
         qFatal("the history window did not open");
     history->setGeometry(0, 0, 1000, 760);
-    return save(history, folder + QStringLiteral("/calibration-history.png")) ? 0 : 1;
+    if (!save(history, folder + QStringLiteral("/calibration-history.png")))
+        return 1;
+    history->close();
+
+    // A sender gone silent: no number on the display, and when it was last heard.
+    w.sender.setSilent(true);
+    if (!w.waitForStatus(QStringLiteral("The sender stopped answering at ")))
+        qFatal("the window did not notice the silence");
+    w.window->move(0, 0);
+    if (!save(w.window.get(), folder + QStringLiteral("/main-silent-sender.png")))
+        return 1;
+    w.sender.setSilent(false);
+    if (!w.waitForStatus(QStringLiteral("Connected")))
+        qFatal("the sender did not come back");
+    return updateDialog(w, folder) ? 0 : 1;
 }

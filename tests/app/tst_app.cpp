@@ -1,6 +1,6 @@
-// The application shell against the simulated sender over a pseudo-terminal: the log path and
-// the debug window's file, the main window's values, loss and close, port opening and settings, the
-// service actions and their ranges, the calibration run and its history, the firmware update.
+// The main window against the simulated sender over a pseudo-terminal: its values and live reading,
+// loss and close, port opening and settings, the service actions and their ranges, the calibration
+// run and its history, the firmware update and its outcome.
 #include "VX4calibrationwizard.h"
 #include "VX4interface.h"
 #include "abstractcalpage.h"
@@ -8,10 +8,8 @@
 #include "calibrationshared.h"
 #include "calsumpage.h"
 #include "certificate.h"
-#include "debugdialog.h"
 #include "modalanswer.h"
 #include "packagebytes.h"
-#include "qlogger.h"
 #include "senderwindow.h"
 #include "settingskeys.h"
 #include "vx4protocol.h"
@@ -70,65 +68,7 @@ class TestApp : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QLogger::install(); }
     void init() { WizardDriver::startClean(); }
-    void loggedLine_isStampedAndPassedOnUnchanged_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("source line") << "mainwindow @ 42 : text \"quoted\" -7";
-        QTest::newRow("place markers and printf letters") << "%1 %2 100%1 %s %d %n %% 50%";
-    }
-
-    void loggedLine_isStampedAndPassedOnUnchanged()
-    {
-        QFETCH(QString, text);
-        QSignalSpy spy(QLogger::instance(), &QLogger::msgReady);
-        const QDateTime before = QDateTime::currentDateTime();
-        qDebug().noquote() << text;
-        QCOMPARE(spy.size(), 1);
-        const QString line = spy.at(0).at(0).toString();
-        const QDateTime stamp = QDateTime::fromString(line.left(23), "yyyy-MM-dd hh:mm:ss.zzz");
-        QVERIFY2(stamp >= before && stamp <= QDateTime::currentDateTime(), qPrintable(line));
-        QCOMPARE(line.mid(23), ' ' + text);
-    }
-
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure_data()
-    {
-        // A link to the failing target, so that root meets the failure too.
-        QTest::addColumn<QString>("linkTo"); // none: an older file to replace
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("older file replaced") << QString() << QString();
-        QTest::newRow("no folder") << QString("missing/log.txt") << "No such file or directory";
-        QTest::newRow("disk full") << QString("/dev/full") << "No space left on device";
-    }
-
-    void debugOutputSave_writesTheLinesOrExplainsTheFailure()
-    {
-        QFETCH(QString, linkTo);
-        QFETCH(QString, reason);
-        QTemporaryDir dir;
-        const QString path
-            = linkTo.isEmpty() ? write(dir, "an older, longer text") : dir.filePath("log");
-        QVERIFY(linkTo.isEmpty() || QFile::link(QDir(dir.path()).absoluteFilePath(linkTo), path));
-        DebugDialog dialog;
-        dialog.appendPlainText("a\nb 50%");
-        QString text, seenReason;
-        ModalAnswer::expect([&](QWidget *modal) {
-            auto *files = qobject_cast<QFileDialog *>(modal);
-            if (!reason.isEmpty())
-                ModalAnswer::pressButton(QMessageBox::Ok, &text, &seenReason);
-            files->setOption(QFileDialog::DontConfirmOverwrite); // its own question is not ours
-            files->setFocus(); // the dialog leaves its name field alone while that has the focus
-            files->selectFile(path);
-            static_cast<QDialog *>(files)->accept();
-        });
-        dialog.saveButton()->click();
-        QCOMPARE(seenReason, reason);
-        QFile file(path);
-        QVERIFY(reason.isEmpty() ? file.open(QIODevice::ReadOnly) && file.readAll() == "a\nb 50%"
-                                 : text.startsWith("The debug output could not be saved to "));
-    }
-
     void sender_showsItsValues_isLostAndRegained_andClosed_data()
     {
         QTest::addColumn<int>("minor"); // of firmware 0.x
@@ -141,14 +81,20 @@ private slots:
     {
         QFETCH(int, minor);
         QFETCH(QString, offset);
-        SenderWindow w({ "-ShowSetSerial" });
+        SenderWindow w({ "-ShowSetSerial", "-ShowModeSwitch", "-ShowAppSwitch" });
         MainWindowForm *ui = w.ui();
         w.sender.setSerialNumber(42);
         w.sender.setFirmwareVersion(0, quint8(minor));
         w.sender.setCalDateTime(QDateTime(QDate(2014, 3, 5), QTime(15, 7)));
         w.sender.setAdOffset(-100);
         w.sender.setAppliedPressure(1500);
-        QVERIFY(w.openAndConnect() && w.waitForReading(1500));
+        w.sender.setSilent(true); // at first
+        ui->serButton->click();
+        QVERIFY(w.waitForStatus(QString("No sender answers on %1 (check the cable, the port and "
+                                        "the baud rate)")
+                                    .arg(w.portPath())));
+        w.sender.setSilent(false);
+        QVERIFY(w.waitForStatus("Connected") && w.waitForReading(1500));
         const QString shown = QString("OVX4-0042|0.%1|2014-03-05 03:07 PM|%2|Pressure Sending "
                                       "Application|Pressure Sending Mode|Okay|Connected")
                                   .arg(minor)
@@ -156,21 +102,28 @@ private slots:
         QTRY_COMPARE(deviceTexts(ui), shown);
         QCOMPARE(ui->zeroPressureButton->isEnabled(), minor >= 7);
         QCOMPARE(ui->pressureOffsetValue->isEnabled(), minor >= 7);
+        QCOMPARE(ui->serNum->accessibleName() + '|' + ui->serButton->accessibleName(),
+                 "Serial #: OVX4-0042|Close the serial port");
+        QVERIFY(ui->psiLCD->isEnabled() && ui->psiLabel->isEnabled());
         w.sender.setAppliedPressure(-12.4);
         QVERIFY(w.waitForReading(-12));
 
         w.sender.setSilent(true);
-        QVERIFY(w.waitForStatus("Disconnected"));
-        const QString cleared = "|||||||Disconnected";
-        QCOMPARE(deviceTexts(ui), cleared);
-        QVERIFY(ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled());
+        QVERIFY(w.waitForStatus("The sender stopped answering at "));
+        QCOMPARE(deviceTexts(ui).section('|', 0, -2), "||||||");
+        QVERIFY(!ui->psiLCD->reading() && !ui->psiLCD->isEnabled() && !ui->dpsBox->isEnabled());
         w.sender.setSilent(false);
         QTRY_COMPARE(deviceTexts(ui), shown);
+        // In calibration mode and in the bootloader the sender streams no readings.
+        ui->opModePushButton->click();
+        QVERIFY(w.waitForReading(std::nullopt));
+        ui->appChangePushButton->click();
+        QVERIFY(w.waitForStatus("Connected") && w.waitForReading(std::nullopt));
 
         ui->serButton->click();
         QCOMPARE(w.statusText(), "Closed " + w.portPath());
-        QCOMPARE(deviceTexts(ui), cleared);
-        QVERIFY(!w.engine() && ui->psiLCD->intValue() == 0 && !ui->dpsBox->isEnabled()
+        QCOMPARE(deviceTexts(ui), "|||||||Disconnected");
+        QVERIFY(!w.engine() && !ui->psiLCD->reading() && !ui->dpsBox->isEnabled()
                 && ui->serComboBox->isEnabled() && ui->serButton->text() == "Open");
     }
 
@@ -194,8 +147,6 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         SenderWindow w({ "-ShowSerialConfig" }, { dir.filePath("no-such-port") });
-        w.ui()->serButton->click(); // Configure is offered once a port has been closed
-        w.ui()->serButton->click();
         if (choice.isEmpty())
             w.selectPort(dir.filePath("no-such-port"));
         else
@@ -212,7 +163,9 @@ private slots:
                                    s->flowControl() }),
                      line);
         else
-            QVERIFY(text == "Failed to open " + port && w.statusText() == text);
+            QVERIFY(text == "Failed to open " + port && w.statusText() == text
+                    && w.ui()->connectionStatus->text()
+                        == QString("Could not open %1: %2").arg(port, reason));
         // The port tried last is offered first next time.
         QCOMPARE(MainWindow(QStringList { "tst" }).form()->serComboBox->currentText(), port);
     }
@@ -223,9 +176,9 @@ private slots:
         QTest::addColumn<QMessageBox::StandardButton>("answer");
         QTest::addColumn<QString>("box");
         QTest::newRow("30 confirmed") << 30 << QMessageBox::Ok << "Warning.  Disconnect hydraulic";
-        QTest::newRow("0 cancelled")
-            << 0 << QMessageBox::Cancel << "Warning.  Disconnect hydraulic";
         QTest::newRow("31 refused") << 31 << QMessageBox::Ok << "Error.\n31PSI is outside";
+        QTest::newRow("A/D timeout: no number")
+            << 0 << QMessageBox::Ok << "Error.\nThe display shows no live reading";
     }
 
     void zeroPressure_onlyWithinThirtyPsi()
@@ -235,7 +188,9 @@ private slots:
         QFETCH(QString, box);
         SenderWindow w;
         w.sender.setAppliedPressure(psi);
-        QVERIFY(w.openAndConnect() && w.waitForReading(psi));
+        const bool live = !box.contains("no live");
+        w.sender.setAdStatus(live ? 0 : 1);
+        QVERIFY(w.openAndConnect() && w.waitForReading(live ? psi : std::optional<int>()));
         w.sender.clearRequests();
         QString text;
         ModalAnswer::pressButton(answer, &text);
@@ -246,7 +201,7 @@ private slots:
         QTRY_COMPARE(w.sent(ZeroPsi).size() + w.sent(GetOffset).size(), zeroing ? 2 : 0);
         // The offset is read after the zeroing; the reading is zero from then on.
         QTRY_COMPARE(w.ui()->pressureOffsetValue->text(), QString::number(w.sender.adOffset()));
-        QVERIFY(w.waitForReading(zeroing ? 0 : psi));
+        QVERIFY(w.waitForReading(zeroing ? 0 : live ? psi : std::optional<int>()));
     }
 
     void calibrationRun_isStored_andTheSenderWatchedAgain_data()
@@ -280,8 +235,19 @@ private slots:
         w.sender.clearRequests();
         bool ran = false;
         QString told, number;
+        // A step stuck in a box of its own ends with a warning naming it, not ctest's time-out.
+        QTimer watchdog;
+        watchdog.callOnTimeout(&ModalAnswer::closeAll);
+        watchdog.start(60000);
         ModalAnswer::expect([&](QWidget *modal) {
             auto *wizard = qobject_cast<CalibrationWizard *>(modal);
+            // A step that fails leaves the wizard open: it is closed on the way out.
+            const auto closeOnFailure = qScopeGuard([&] {
+                if (!ran)
+                    ModalAnswer::closeAll();
+            });
+            if (!wizard)
+                return;
             WizardDriver driver { w.sender, w.engine(), *wizard };
             driver.fillIntro();
             ran = driver.click(QWizard::NextButton) && driver.runPass(false)
@@ -348,7 +314,7 @@ private slots:
         w.sender.setAppliedPressure(-7); // the main display follows the sender again
         QVERIFY(w.waitForReading(w.sender.reading()));
         w.sender.setSilent(true);
-        QVERIFY(w.waitForStatus("Disconnected"));
+        QVERIFY(w.waitForStatus("The sender stopped answering at "));
         QCOMPARE(w.statusText(), "Disconnected");
     }
 
@@ -386,75 +352,94 @@ private slots:
         QVERIFY(w.sentNone(AppChange) && w.sent(AppQuery).size() == w.sender.requests().size());
     }
 
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning_data()
+    void firmware_isWrittenAroundTheSendersOtherWords_andTheOutcomeStays_data()
     {
-        QTest::addColumn<int>("failures"); // writes the sender refuses in a row
-        QTest::newRow("three per row: written") << 3;
-        QTest::newRow("always: warned") << 100;
+        QTest::addColumn<int>("failures"); // writes the sender refuses in a row; -1: it goes silent
+        QTest::addColumn<QString>("after"); // the version the restarted sender reports
+        QTest::addColumn<QString>("outcome");
+        const QString done = "Firmware update completed successfully!\n";
+        QTest::newRow("three per row: written") << 3 << "2.5" << done + "Firmware 1.0 → 2.5";
+        QTest::newRow("written, the old firmware still runs") << 0 << "1.0"
+                                                              << done
+                + "Firmware 1.0 → 1.0, not the package's 2.5: the sender does not run this "
+                  "package's firmware.";
+        QTest::newRow("across a major version")
+            << 0 << "5.0"
+            << done
+                + "Firmware 1.0 → 5.0, not the package's 2.5: the sender does not run this "
+                  "package's firmware.";
+        QTest::newRow("refused every time")
+            << 100 << QString()
+            << "Aborting firmware update.  Failed more than 3 times for state 5\nThe sender is in "
+               "its bootloader and its image is incomplete: run the update again.";
+        QTest::newRow("silent") << -1 << QString()
+                                << "Timeout while waiting for write to program memory response.\n"
+                                   "The sender is in its bootloader and its image is incomplete: "
+                                   "run the update again.";
     }
 
-    void vx4packFirmware_isWrittenAroundTheSendersOtherWords_orFailsWithAWarning()
+    void firmware_isWrittenAroundTheSendersOtherWords_andTheOutcomeStays()
     {
         QFETCH(int, failures);
+        QFETCH(QString, after);
+        QFETCH(QString, outcome);
         SenderWindow w;
         QVERIFY(w.openAndConnect());
-        const QString path = work.filePath("image.vx4f"); // from a HEX file with Unix line ends
-        QCOMPARE(QProcess::execute(VX4PACK_PATH,
-                                   { "--version", "3.1", "--description", "Bench image", "-o", path,
-                                     write(work, QByteArray(TwoRows).replace("\r\n", "\n")) }),
-                 0);
+        const QString path = write(work, packageBytes(TwoRows));
         w.sender.setProgramWord(0x48, 0xBEEF); // in the first row, past the image
+        w.sender.setProgramWord(0x100, 0x55AA); // the second row holds the image already
         w.sender.failNextWrites(failures); // a row may fail three times
         // What the dialog shows at the moment the engine reports: the report is still on its way.
         QStringList seen;
-        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateStarted, this, [&] {
-            connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this,
-                    [&](int row) {
-                        seen.append(QStringLiteral("%1 shows %2")
-                                        .arg(row)
-                                        .arg(w.window->firmwareProgressDialog()->value()));
-                    });
+        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateProgressChanged, this, [&](int row) {
+            QProgressDialog *progress = w.window->firmwareProgressDialog();
+            seen.append(QString("%1 shows %2, %3")
+                            .arg(row)
+                            .arg(progress->value())
+                            .arg(progress->labelText().section('\n', 1, 1)));
+            w.sender.setSilent(failures < 0);
+            QTest::keyClick(progress, Qt::Key_Return); // no Abort by Enter
         });
-        QSignalSpy status(w.window->statusBar(), &QStatusBar::messageChanged);
-        // The image is of the next major version, whose serial texts have another model digit.
-        connect(w.engine(), &VX4Interface::vx4FirmwareUpdateFinished, this,
-                [&] { w.sender.setFirmwareVersion(5, 0); });
-        QString confirmation;
-        ModalAnswer::pressButton(QMessageBox::Ok, &confirmation);
+        QString confirmation, sender;
+        ModalAnswer::pressButton(QMessageBox::Ok, &confirmation, &sender);
         QProgressDialog *progress = updateFirmware(w, path);
-        QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 3.1\n"));
-        QVERIFY(confirmation.endsWith("\n\nBench image\n"));
+        QVERIFY(confirmation.startsWith("Orvelle® Firmware Update:  Version 2.5\n"));
+        QVERIFY(sender.startsWith("Sender OVX4-1234: firmware 1.0 → 2.5\n"));
         QVERIFY(progress && progress->maximum() == 2);
-        if (failures > 3) {
-            QString warning;
-            ModalAnswer::pressButton(QMessageBox::Ok, &warning, nullptr, 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(
-                warning, "Aborting firmware update.  Failed more than 3 times for state 5", 15000);
-            QVERIFY(progress->isVisible() && progress->labelText() == warning);
-            progress->findChild<QPushButton *>()->click(); // then it only closes
-            QTRY_VERIFY(!w.window->firmwareProgressDialog());
-            QTRY_VERIFY(w.sender.requestCommands().contains(Reset));
+        if (!after.isEmpty())
+            w.sender.setFirmwareVersion(after.section('.', 0, 0).toUInt(),
+                                        after.section('.', 1).toUInt());
+        // One place for the outcome, kept in the dialog until Close and in the window after it.
+        QTRY_COMPARE_WITH_TIMEOUT(progress->labelText(), outcome, 20000);
+        QVERIFY(progress->isVisible() && !qobject_cast<QMessageBox *>(qApp->activeModalWidget()));
+        progress->findChild<QPushButton *>()->click();
+        QCOMPARE(w.ui()->outcome->text(), QString(outcome).replace('\n', ' '));
+        if (failures < 0) {
+            QVERIFY(w.waitForStatus("The sender stopped answering at ")
+                    && !w.ui()->dpsBox->isEnabled());
+            w.ui()->serButton->click(); // the next action
+            QVERIFY(w.ui()->outcome->text().isEmpty());
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(status.contains({ "Firmware update completed successfully!" }),
-                                 15000);
-        QTRY_COMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
-        const QList<quint16> words { 0x1234, 0x5678, 0x789A, 0xDEBC, 0xF000,
-                                     0xE011, 0xD022, 0xC033, 0xBEEF };
-        for (int k = 0; k < words.size(); ++k) // low byte first
-            QCOMPARE(w.sender.programWord(0x40 + k), words.at(k));
-        QCOMPARE(w.sender.programWord(0x100), 0x55AA);
-        QCOMPARE(seen, (QStringList { "0 shows -1", "1 shows 0", "2 shows 1" }));
+        if (failures > 3)
+            return;
+        QCOMPARE(w.sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
+        // Low byte first, and the sender's own word past the image kept.
+        QVERIFY(w.sender.programWord(0x40) == 0x1234 && w.sender.programWord(0x48) == 0xBEEF);
+        QCOMPARE(seen,
+                 (QStringList { "0 shows -1, Sender OVX4-1234: row 0 of 2",
+                                "1 shows 0, Sender OVX4-1234: row 0 of 2",
+                                "2 shows 1, Sender OVX4-1234: row 1 of 2, 1 skipped "
+                                "(already held the image)" }));
         QVERIFY(!progress->isVisible() && w.waitForStatus("Connected"));
-        // One instrument, one history: the old text is linked to the new.
+        // One instrument, one history: across a major version the old text is linked to the new.
+        const QStringList serials = after.startsWith('5')
+            ? QStringList({ "OVX5-1234", "OVX4-1234" })
+            : QStringList({ "OVX4-1234" });
         QTRY_COMPARE_WITH_TIMEOUT(CalibrationHistory()
-                                      .links(nullptr)
-                                      .value_or(QList<CalibrationHistory::SenderLink>())
-                                      .size(),
-                                  1, 15000);
-        QCOMPARE(
-            CalibrationHistory().instrumentSerials("OVX5-1234", nullptr).value_or(QStringList()),
-            QStringList({ "OVX5-1234", "OVX4-1234" }));
+                                      .instrumentSerials(serials.first(), nullptr)
+                                      .value_or(QStringList()),
+                                  serials, 15000);
     }
 
     void lostPort_releasesOpenAndReplugOpensAgain()
@@ -466,18 +451,16 @@ private slots:
         w.selectPort(adapter);
         QVERIFY(w.openAndConnect());
         w.pty.vanish();
-        QVERIFY(QTest::qWaitFor([&] { return w.statusText().startsWith("Lost the port"); }, 5000));
-        QVERIFY2(w.statusText().startsWith("Lost the port " + adapter + ": "),
-                 qPrintable(w.statusText()));
+        QVERIFY(w.waitForStatus("Lost the port " + adapter + ": "));
         QVERIFY(!w.ui()->serButton->isChecked() && w.ui()->serButton->text() == "Open");
-        QVERIFY(w.ui()->connectionStatus->text() == "Disconnected" && !w.engine());
+        QVERIFY(w.ui()->connectionStatus->text().endsWith("; plug it in and press Open"));
+        QVERIFY(!w.engine());
 
         SimulatedSender replugged;
         PtyEndpoint pty(&replugged);
         QVERIFY(pty.open() && pty.createLink(adapter));
         w.ui()->serButton->click();
         QVERIFY(w.waitForStatus("Connected"));
-        QVERIFY(!replugged.requests().isEmpty());
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QPointer>
 #include <QTimer>
 
@@ -53,6 +54,15 @@ void pressButton(QMessageBox::StandardButton button, QString *seenText, QString 
         box->button(button)->click();
     };
     expectMatching(hasButton, press, timeoutMs);
+}
+
+void closeAll()
+{
+    while (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+        qWarning("ModalAnswer: closing \"%s\" (%s), left open", qPrintable(dialog->windowTitle()),
+                 dialog->metaObject()->className());
+        dialog->done(QDialog::Rejected);
+    }
 }
 
 } // namespace ModalAnswer

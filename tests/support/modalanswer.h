@@ -19,4 +19,8 @@ void expect(std::function<void(QWidget *)> action, int timeoutMs = 10000);
 void pressButton(QMessageBox::StandardButton button, QString *seenText = nullptr,
                  QString *seenInformative = nullptr, int timeoutMs = 10000);
 
+/// Closes every modal dialog still open, innermost first, with a warning naming each: a test
+/// that fails half-way through a dialog ends there instead of waiting for ctest's time-out.
+void closeAll();
+
 } // namespace ModalAnswer

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "ptyendpoint.h"
+#include "readingdisplay.h"
 #include "simulatedsender.h"
 
 #include <QTest>
@@ -27,10 +28,11 @@ struct SenderWindow
     QString statusText() const { return ui()->statusBar->currentMessage(); }
     /// Selects the port shown as `name`, if the combo box has it.
     void selectPort(const QString &name) { ui()->serComboBox->setCurrentText(name); }
-    /// Waits until the connection status label reads `text`.
+    /// Waits until the connection status label reads `text`, or begins with it.
     bool waitForStatus(const QString &text, int timeoutMs = 10000)
     {
-        return QTest::qWaitFor([&] { return ui()->connectionStatus->text() == text; }, timeoutMs);
+        return QTest::qWaitFor([&] { return ui()->connectionStatus->text().startsWith(text); },
+                               timeoutMs);
     }
     /// Presses Open and waits until the window reports the sender connected.
     bool openAndConnect(int timeoutMs = 10000)
@@ -38,10 +40,10 @@ struct SenderWindow
         ui()->serButton->click();
         return waitForStatus(QStringLiteral("Connected"), timeoutMs);
     }
-    /// Waits until the display stands for `psi`.
-    bool waitForReading(int psi, int timeoutMs = 10000)
+    /// Waits until the display stands for `psi`; for none, until it shows no number.
+    bool waitForReading(std::optional<int> psi, int timeoutMs = 10000)
     {
-        return QTest::qWaitFor([&] { return ui()->psiLCD->intValue() == psi; }, timeoutMs);
+        return QTest::qWaitFor([&] { return ui()->psiLCD->reading() == psi; }, timeoutMs);
     }
     /// Payloads of the requests with `command` that the sender has read, oldest first.
     QList<QByteArray> sent(quint8 command) const;
