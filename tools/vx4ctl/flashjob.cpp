@@ -32,12 +32,27 @@ FlashJob::FlashJob(const QString &port, const PortSettings &settings,
 
 FlashJob::~FlashJob() = default;
 
+QString FlashJob::resultName() const
+{
+    switch (m_exitCode) {
+    case ExitDone:
+        return QStringLiteral("done");
+    case ExitNoAnswer:
+        return QStringLiteral("no answer");
+    case ExitPortUnavailable:
+        return QStringLiteral("not opened");
+    default:
+        return QStringLiteral("failed");
+    }
+}
+
 void FlashJob::start()
 {
+    m_clock.start();
     m_session = std::make_unique<SenderSession>(m_port, m_settings);
     QString why;
     if (!m_session->open(&why)) {
-        finish(State::Failed, ExitNoAnswer, why);
+        finish(State::Failed, ExitPortUnavailable, why);
         return;
     }
     VX4Interface &e = m_session->engine();
@@ -51,7 +66,7 @@ void FlashJob::start()
         if (m_state != State::Connecting)
             return;
         m_state = State::Downloading;
-        m_clock.start();
+        m_downloadClock.start();
         if (!startDownload(e, m_rows, m_verify))
             finish(State::Failed, ExitSenderFailed,
                    QStringLiteral("the firmware update could not be started"));
@@ -75,7 +90,6 @@ void FlashJob::onDownloadFinished(bool ok, const QString &message)
         finish(State::Failed, ExitSenderFailed, message);
         return;
     }
-    m_finishedMs = m_clock.nsecsElapsed() / 1e6;
     m_state = State::Settling;
     emit progressed();
     // Success comes once the sender has confirmed the valid flag; the RESET behind it is never
@@ -128,9 +142,14 @@ double FlashJob::elapsedMs() const
     return m_clock.isValid() ? m_clock.nsecsElapsed() / 1e6 : 0;
 }
 
+double FlashJob::downloadMs() const
+{
+    return m_downloadClock.isValid() ? m_downloadClock.nsecsElapsed() / 1e6 : 0;
+}
+
 double FlashJob::bytesPerSecond() const
 {
-    const double ms = elapsedMs();
+    const double ms = downloadMs();
     return ms > 0 ? m_rowsDone * ImageBytesPerRow * 1000.0 / ms : 0;
 }
 
@@ -138,6 +157,6 @@ double FlashJob::secondsLeft() const
 {
     if (m_rowsDone <= 0)
         return -1;
-    const double perRowMs = elapsedMs() / m_rowsDone;
+    const double perRowMs = downloadMs() / m_rowsDone;
     return (rowCount() - m_rowsDone) * perRowMs / 1000.0;
 }

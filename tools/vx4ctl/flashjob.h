@@ -23,6 +23,9 @@ public:
 
     enum class State { Waiting, Connecting, Downloading, Settling, Done, Failed };
 
+    /// The result's word in the table: done, failed, no answer, not opened.
+    QString resultName() const;
+
     FlashJob(const QString &port, const PortSettings &settings, const QList<ProgramMemoryRow> &rows,
              bool verify, int connectTimeoutMs);
     ~FlashJob() override;
@@ -37,7 +40,7 @@ public:
     QString message() const { return m_message; }
     int rowsDone() const { return m_rowsDone; }
     int rowCount() const { return int(m_rows.size()); }
-    /// Since the download started (0 before); the whole download once over.
+    /// Since the job started, the port's opening included; the whole job once over.
     double elapsedMs() const;
     /// Image bytes written per second so far.
     double bytesPerSecond() const;
@@ -50,6 +53,7 @@ signals:
 
 private:
     void finish(State state, int exitCode, const QString &message);
+    double downloadMs() const;
     void onDownloadFinished(bool ok, const QString &message);
 
     QString m_port;
@@ -62,6 +66,7 @@ private:
     int m_exitCode = 0;
     QString m_message;
     int m_rowsDone = 0;
-    QElapsedTimer m_clock;
+    QElapsedTimer m_clock; ///< from the start of the job
+    QElapsedTimer m_downloadClock; ///< from the start of the download, for the rate
     double m_finishedMs = -1;
 };

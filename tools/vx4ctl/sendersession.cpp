@@ -26,7 +26,7 @@ SenderSession::~SenderSession()
 bool SenderSession::open(QString *why)
 {
     if (!m_engine->open(QIODevice::ReadWrite)) {
-        *why = QStringLiteral("cannot open the port: %1").arg(m_engine->errorString());
+        *why = m_engine->errorString();
         return false;
     }
     // A pseudo-terminal has no modem lines; the sender works without them.
@@ -36,16 +36,19 @@ bool SenderSession::open(QString *why)
     return true;
 }
 
+void SenderSession::beginConnecting()
+{
+    if (!m_connectedWatch)
+        m_connectedWatch = QObject::connect(m_engine.get(), &VX4Interface::vx4ConnectedSignal,
+                                            [this] { m_connected = true; });
+    m_engine->startConnecting();
+}
+
 bool SenderSession::connectSender(int timeoutMs)
 {
-    bool connected = false;
-    const auto c = QObject::connect(m_engine.get(), &VX4Interface::vx4ConnectedSignal,
-                                    [&connected] { connected = true; });
-    m_engine->startConnecting();
-    waitUntil([&] { return connected; }, timeoutMs);
-    QObject::disconnect(c);
+    beginConnecting();
     // The connecting sequence's last answer is decoded by now, but a poll may follow it.
-    return connected;
+    return waitUntil([this] { return m_connected; }, timeoutMs);
 }
 
 bool SenderSession::request(quint8 command, const std::function<void()> &issue, VX4Message *answer)

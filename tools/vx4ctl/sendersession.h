@@ -20,8 +20,12 @@ public:
     const QString &port() const { return m_port; }
     VX4Interface &engine() { return *m_engine; }
 
-    /// Opens the port; false with the reason.
+    /// Opens the port, held for this process alone; false with the reason (no such port,
+    /// permission denied, port busy).
     bool open(QString *why);
+    /// Starts connecting; `isConnected()` turns true once the sender is found.
+    void beginConnecting();
+    bool isConnected() const { return m_connected; }
     /// Starts connecting and waits up to `timeoutMs` for the connection.
     bool connectSender(int timeoutMs);
     /// Calls `issue`, which queues a request for `command`, and waits for the answer; false when
@@ -35,4 +39,6 @@ public:
 private:
     QString m_port;
     std::unique_ptr<VX4Interface> m_engine;
+    bool m_connected = false;
+    QMetaObject::Connection m_connectedWatch;
 };
