@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 // Part of opening the engine's port: its lines read as the engine's.
-#define LOG qDebug() << "VX4interface" << "@" << __LINE__ << ":"
+#define LOG                                                                                        \
+    qDebug() << "VX4interface"                                                                     \
+             << "@" << __LINE__ << ":"
 
 namespace {
 
@@ -31,9 +33,10 @@ QSet<QString> &heldHere()
 /// share it, else the temporary folder.
 QString lockFolder()
 {
-    for (const QString &dir : { QStringLiteral("/run/lock"), QStringLiteral("/var/lock"),
-                                QDir::tempPath() }) {
-        if (QFileInfo(dir).isDir() && ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0)
+    for (const QString &dir :
+         { QStringLiteral("/run/lock"), QStringLiteral("/var/lock"), QDir::tempPath() }) {
+        if (QFileInfo(dir).isDir()
+            && ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0)
             return dir;
     }
     return {};
@@ -95,10 +98,10 @@ QString PortLock::permissionText() const
         ? ::getgrgid(info.st_gid)
         : nullptr;
     if (!owner || info.st_gid == 0)
-        return QStringLiteral("permission denied: ask for read and write access to %1")
+        return QStringLiteral("Permission denied: ask for read and write access to %1")
             .arg(m_device);
     const QString group = QString::fromLocal8Bit(owner->gr_name);
-    return QStringLiteral("permission denied: the port belongs to the group %1; add yourself to "
+    return QStringLiteral("Permission denied: the port belongs to the group %1; add yourself to "
                           "it (sudo usermod -aG %1 \"$USER\") and log in again")
         .arg(group);
 }
@@ -110,8 +113,9 @@ bool PortLock::acquire(const QString &port)
     m_device = canonicalDevice(port);
     m_error.clear();
     const QByteArray device = QFile::encodeName(m_device);
+    // Nothing to hold: the serial library says so in its own words.
     if (!QFileInfo::exists(m_device))
-        return refuse(QStringLiteral("no such port"));
+        return true;
     if (::access(device.constData(), R_OK | W_OK) != 0 && errno == EACCES)
         return refuse(permissionText());
     if (heldHere().contains(m_device))
@@ -176,10 +180,8 @@ void PortLock::release()
 void PortLock::openFailed(QSerialPort::SerialPortError error, const QString &reason)
 {
     release();
-    if (error == QSerialPort::DeviceNotFoundError)
-        m_error = QStringLiteral("no such port");
-    else if (error == QSerialPort::PermissionError
-             && ::access(QFile::encodeName(m_device).constData(), R_OK | W_OK) == 0)
+    if (error == QSerialPort::PermissionError
+        && ::access(QFile::encodeName(m_device).constData(), R_OK | W_OK) == 0)
         // The user may open it, so another program holds it exclusively.
         m_error = QStringLiteral("port busy: in use by another program (%1)").arg(reason);
     else if (error == QSerialPort::PermissionError)

@@ -22,8 +22,9 @@ public:
     /// nowhere, so two names of one missing port still compare equal.
     static QString canonicalDevice(const QString &port);
 
-    /// Takes the hold on `port`'s device; false with `errorString()` saying why not: no such
-    /// port, permission denied (with the group to join), or "port busy: in use by process N".
+    /// Takes the hold on `port`'s device; false with `errorString()` saying why not: permission
+    /// denied (with the group to join) or "port busy: in use by process N". A port that does not
+    /// exist is left to the serial library to report.
     bool acquire(const QString &port);
     void release();
     QString errorString() const { return m_error; }

@@ -409,9 +409,10 @@ void TestHistory::historyOfTheSettings_vx4ctlAndTheViewMenuShowIt_data()
         << "^No calibration run is stored in the SQLite file .*history.sqlite yet.$";
     QTest::newRow("two runs")
         << int(TwoRuns)
-        << "^0\\|VX4-\\d{4}-000002  serial 77  2026-03-05 09:15 UTC  cancelled \\(Cancelled by "
-           "the technician\\)  Åse Ødegård\nVX4-\\d{4}-000001  serial 42  2026-03-04 09:15 UTC  "
-           "finished  Åse Ødegård\n\\|$"
+        << "^0\\|CERTIFICATE +SERIAL +STARTED +OUTCOME +TECHNICIAN\nVX4-\\d{4}-000002 +77 "
+           "+2026-03-05 "
+           "09:15 UTC +cancelled \\(Cancelled by the technician\\) +Åse Ødegård\nVX4-\\d{4}-000001 "
+           "+42 +2026-03-04 09:15 UTC +finished +Åse Ødegård\n\\|$"
         << "^$";
     QTest::newRow("not a database, two runs waiting")
         << int(NotADatabase)

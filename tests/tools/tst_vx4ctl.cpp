@@ -209,11 +209,11 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders_data()
     row("status: silent sender", "--port PORT --timeout 300 status", "silent on", 3,
         "^--\nvx4ctl: ");
     row("status: no such port", "--port /nonexistent/tty status", "", 4,
-        "^--\nvx4ctl: /nonexistent/tty: no such port\n$");
+        "^--\nvx4ctl: /nonexistent/tty: No such file or directory\n$");
     row("status: the window holds the port", "--port LINK status", "hold", 4,
         "^--\nvx4ctl: \\S+: port busy: in use by process PID\n$");
     row("status: permission denied", "NOBODY --port PORT status", "", 4,
-        "^--\nvx4ctl: \\S+: permission denied: the port belongs to the group dialout; add "
+        "^--\nvx4ctl: \\S+: Permission denied: the port belongs to the group dialout; add "
         "yourself to it \\(sudo usermod -aG dialout \"\\$USER\"\\) and log in again\n$");
     // A fixture at a glance: one line per sender, the failures' reasons on standard error.
     row("status of a fixture", "--timeout 500 -p PORT -p PORT2 status", "pressure 12|silent on", 3,
@@ -290,13 +290,13 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders_data()
     flash("silent sender", "--port PORT --timeout 300 flash HEXFILE", { "silent on" }, 3,
           "\\S+ +no answer +3 +0/3 ", { "no answer" });
     flash("no such port", "--port /nonexistent/tty flash HEXFILE", { "" }, 4,
-          "\n/nonexistent/tty +not opened +4 +0/3 +[0-9.]+ s +no such port\n", {});
+          "\n/nonexistent/tty +not opened +4 +0/3 +[0-9.]+ s +No such file or directory\n", {});
     // Mixed outcomes: each sender's own code, and the run's is the most severe.
-    flash("three senders: done, silent, missing",
-          "--timeout 500 --port PORT --port PORT2 --port /nonexistent/tty flash HEXFILE",
+    flash("three senders: missing, done, silent",
+          "--timeout 500 --port /nonexistent/tty --port PORT --port PORT2 flash HEXFILE",
           { "", "silent on" }, 4,
-          "^PORT +RESULT +CODE +ROWS +TIME +MESSAGE\n\\S+ +done +0 [^\n]+\n\\S+ +no answer +3 "
-          "[^\n]+\n\\S+ +not opened +4 [^\n]+\n--\n",
+          "^PORT +RESULT +CODE +ROWS +TIME +MESSAGE\n\\S+ +not opened +4 [^\n]+\n\\S+ +done +0 "
+          "[^\n]+\n\\S+ +no answer +3 [^\n]+\n--\n",
           { "done", "no answer" });
     // On a terminal the bars are drawn on standard error, then drawn again in place: up two
     // lines, each line cleared; no plain progress lines. Colour unless NO_COLOR is set; no bars

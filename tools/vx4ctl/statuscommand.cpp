@@ -91,14 +91,15 @@ SenderStatus readStatus(SenderSession &s)
         int psi = 0;
         quint8 adStatus = 0;
         if (!s.nextReading(SenderSession::ReadingWaitMs, &psi, &adStatus))
-            return failed(ExitSenderFailed, QStringLiteral("the sender sent no reading within %1 ms")
-                                                .arg(SenderSession::ReadingWaitMs));
+            return failed(ExitSenderFailed,
+                          QStringLiteral("the sender sent no reading within %1 ms")
+                              .arg(SenderSession::ReadingWaitMs));
         const bool ok = adStatus == VX4AdStatus::Ok;
         st.object.insert("pressurePsi", ok ? QJsonValue(psi) : QJsonValue());
         st.object.insert("adStatus", adStatusText(adStatus));
-        st.reading = QStringLiteral("%1 (%2)").arg(
-            ok ? QStringLiteral("%1 PSI").arg(psi) : QStringLiteral("----"),
-            adStatusText(adStatus));
+        st.reading = QStringLiteral("%1 (%2)").arg(ok ? QStringLiteral("%1 PSI").arg(psi)
+                                                      : QStringLiteral("----"),
+                                                   adStatusText(adStatus));
     }
     st.lines << QStringLiteral("reading: %1").arg(st.reading);
     return st;
@@ -187,8 +188,9 @@ int status(const CtlOptions &o, const CtlReport &r)
         if (statuses.at(i).code != ExitDone)
             continue;
         if (!sessions.at(i)->isConnected())
-            statuses[i] = failed(ExitNoAnswer, QStringLiteral("no sender answered within %1 ms")
-                                                   .arg(o.connectTimeoutMs));
+            statuses[i]
+                = failed(ExitNoAnswer,
+                         QStringLiteral("no sender answered within %1 ms").arg(o.connectTimeoutMs));
         else
             statuses[i] = readStatus(*sessions.at(i));
     }
@@ -232,9 +234,8 @@ int monitor(const CtlOptions &o, const CtlReport &r)
         const double volts = VX4AdStatus::countsToVolts(msg.payload);
         const QString time = timeStamp();
         r.result("reading",
-                 QJsonObject { { "time", time },
-                               { "volts", volts },
-                               { "adStatus", adStatusText(adStatus) } },
+                 QJsonObject {
+                     { "time", time }, { "volts", volts }, { "adStatus", adStatusText(adStatus) } },
                  QStringLiteral("%1 %2 V %3")
                      .arg(time)
                      .arg(volts, 0, 'f', 4)
