@@ -1,6 +1,5 @@
 #include "VX4interface.h"
 
-#include "bytes.h"
 #include "decoding.h"
 #include "framing.h"
 #include "programmemoryrow.h"
@@ -8,8 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QTimer>
 
 #define LOG                                                                                        \
@@ -17,13 +14,6 @@
              << "@" << __LINE__ << ":"
 
 using namespace VX4Protocol;
-using VX4Bytes::appendAddress24;
-using VX4Bytes::appendWord;
-
-namespace {
-// Held while a frame is written and the message timer armed.
-QMutex sendMutex;
-} // namespace
 
 VX4Interface::VX4Interface(const QString &portName, const PortSettings &settings)
     : QSerialPort(nullptr)
@@ -83,132 +73,6 @@ QString VX4Interface::modeText(VX4Mode mode)
     }
 }
 
-// ---- Request operations ---------------------------------------------------------------------
-
-void VX4Interface::enqueueRequest(quint8 command, const QByteArray &payload)
-{
-    const CommandInfo *info = commandInfo(command);
-    Q_ASSERT(info && info->length == FrameOverhead + payload.size());
-    enqueueMessage(VX4Message(command, info->length,
-                              requestTimeoutMs(command, info->timeoutMs, baudRate()), payload,
-                              info->maxSends));
-}
-
-void VX4Interface::queryApp()
-{
-    enqueueRequest(AppQuery);
-}
-
-void VX4Interface::resetDevice()
-{
-    enqueueRequest(Reset);
-}
-
-void VX4Interface::writeProgramMemory(const ProgramMemoryRow &row)
-{
-    if (row.words.isEmpty())
-        return;
-    // The length byte is fixed at one full row; anything else would be a malformed frame.
-    if (row.words.size() != ProgramRowWords || row.address == ProgramMemoryRow::NoAddress) {
-        LOG << "Refusing to write a program memory row without an address or 64 words:"
-            << row.toString();
-        return;
-    }
-    QByteArray payload;
-    appendAddress24(payload, row.address);
-    for (quint32 word : row.words)
-        appendWord(payload, quint16(word));
-    enqueueRequest(WriteProgMem, payload);
-}
-
-void VX4Interface::readProgramMemory(qint64 address)
-{
-    QByteArray payload;
-    appendAddress24(payload, address);
-    enqueueRequest(ReadProgMem, payload);
-}
-
-void VX4Interface::writeEeprom(qint64 address, quint8 value)
-{
-    QByteArray payload;
-    appendWord(payload, quint16(address));
-    payload.append(char(value));
-    enqueueRequest(WriteEeprom, payload);
-}
-
-void VX4Interface::readEeprom(qint64 address)
-{
-    QByteArray payload;
-    appendWord(payload, quint16(address));
-    enqueueRequest(ReadEeprom, payload);
-}
-
-void VX4Interface::queryMode()
-{
-    enqueueRequest(ModeQuery);
-}
-
-void VX4Interface::switchMode(quint8 mode)
-{
-    enqueueRequest(ModeSwitch, QByteArray(1, char(mode)));
-}
-
-void VX4Interface::capturePressure(quint8 index, int pressure)
-{
-    QByteArray payload(1, char(index));
-    appendWord(payload, quint16(pressure));
-    enqueueRequest(CapturePressure, payload);
-}
-
-void VX4Interface::saveCalDateTime(quint16 year, quint8 month, quint8 day, quint8 hour,
-                                   quint8 minute)
-{
-    QByteArray payload;
-    appendWord(payload, year);
-    payload.append(char(month));
-    payload.append(char(day));
-    payload.append(char(hour));
-    payload.append(char(minute));
-    enqueueRequest(SaveCalData, payload);
-}
-
-void VX4Interface::requestCalDateTime()
-{
-    enqueueRequest(GetCalData);
-}
-
-void VX4Interface::requestFirmwareVersion()
-{
-    enqueueRequest(GetFirmVer);
-}
-
-void VX4Interface::setSerialNumber(quint16 sn)
-{
-    QByteArray payload;
-    appendWord(payload, sn);
-    enqueueRequest(SetSerial, payload);
-}
-
-void VX4Interface::requestSerialNumber()
-{
-    enqueueRequest(GetSerial);
-}
-
-void VX4Interface::requestADCounts()
-{
-    enqueueRequest(GetAdCounts);
-}
-
-void VX4Interface::zeroPressure()
-{
-    enqueueRequest(ZeroPsi);
-}
-
-void VX4Interface::requestADOffset()
-{
-    enqueueRequest(GetOffset);
-}
-
 // ---- Receive path ---------------------------------------------------------------------------
 
 void VX4Interface::onSerialPortReadyRead()
@@ -251,7 +115,12 @@ void VX4Interface::onStalledFrame()
         return;
     LOG << "Dropping an incomplete frame that got no more bytes:"
         << QString::fromLatin1(receiver.bytes().toHex());
-    receiver.dropMarker();
+    // No byte came for longer than the frame needed: every candidate in the stalled span is
+    // stale too, but whole frames inside it are still found.
+    for (qsizetype left = receiver.size(); receiver.missingBytes() > 0 && left > 0; --left) {
+        receiver.dropMarker();
+        cutFrames();
+    }
     processReceiveBuffer();
 }
 
@@ -273,6 +142,9 @@ void VX4Interface::cutFrames()
         case VX4Framing::Step::CrcMismatch:
             LOG << "CRC mismatch!" << QString::fromLatin1(cut.bytes.toHex());
             continue;
+        case VX4Framing::Step::EchoSkipped:
+            LOG << "Skipped the line's echo of a request:" << VX4Message(cut.bytes).toString();
+            continue;
         case VX4Framing::Step::Frame:
             break;
         }
@@ -283,6 +155,8 @@ void VX4Interface::cutFrames()
 
         if (msg.command == PressureMsg) {
             emit vx4PressureMsgRdy(VX4Decode::pressure(msg.payload), msg);
+            if (quiet)
+                continue;
             // A streaming sender keeps the line busy, so no idle poll would ever find it again.
             if (state == Disconnected && messageQueue.isEmpty()) {
                 LOG << "Pressure message while disconnected - reconnecting.";
@@ -296,13 +170,12 @@ void VX4Interface::cutFrames()
             }
         } else if (messageQueue.isEmpty()) {
             LOG << "Unsolicited response:" << msg.toString();
-            if (state != Connected)
+            if (state != Connected && !quiet)
                 startConnecting();
         } else if (msg.command == messageQueue.first().command) {
-            messageTimer->stop();
-            answeredSerial = removeHeadMessage().serial;
-            emit vx4ResponseRdy(msg);
-            sendNextMessage();
+            answerHead(msg);
+        } else if (lateCommands.contains(msg.command)) {
+            LOG << "Dropping a late answer to an earlier request:" << msg.toString();
         } else {
             LOG << "Waiting on:" << messageQueue.first().toString();
         }
@@ -331,88 +204,12 @@ void VX4Interface::portLost(const QString &reason)
     emit vx4PortLost(reason);
 }
 
-// ---- Command queue --------------------------------------------------------------------------
-
-void VX4Interface::enqueueMessage(const VX4Message &msg)
-{
-    LOG << "Enqueueing " << msg.toString();
-    messageQueue.append(msg);
-    messageQueue.last().serial = ++lastSerial;
-    if (messageQueue.size() > 1) {
-        LOG << QStringLiteral("There are now %1 messages in the queue.").arg(messageQueue.size());
-        return;
-    }
-    LOG << "Only message in queue - sending immediately.";
-    sendNextMessage();
-}
-
-void VX4Interface::sendNextMessage()
-{
-    if (messageQueue.isEmpty() && download.lineFree())
-        return;
-    if (messageQueue.isEmpty() || messageQueue.first().sent)
-        return;
-    sendMessage(messageQueue.first());
-}
-
-void VX4Interface::sendMessage(VX4Message &msg)
-{
-    if (!isOpen()) {
-        LOG << "Cannot send command.  Serial port not open.";
-        return;
-    }
-    restartPollingTimer(PollingIdleMs);
-    QMutexLocker locker(&sendMutex);
-    msg.sent = true;
-    ++msg.sendCount;
-    write(msg.frame.constData(), msg.frame.size());
-    LOG << "Sent: " << msg.toString();
-    messageTimer->stop();
-    messageTimer->setInterval(msg.timeoutMs);
-    messageTimer->start();
-}
-
-void VX4Interface::restartPollingTimer(int ms)
-{
-    pollingTimer->stop();
-    pollingTimer->setInterval(ms);
-    pollingTimer->start();
-}
-
-VX4Message VX4Interface::removeHeadMessage()
-{
-    if (messageQueue.isEmpty()) {
-        LOG << "Can't remove head message from an empty queue";
-        return VX4Message();
-    }
-    LOG << "Removing msg: " << messageQueue.first().toString();
-    VX4Message head = messageQueue.takeFirst();
-    LOG << QStringLiteral("There are now %1 messages in the queue.").arg(messageQueue.size());
-    return head;
-}
-
-void VX4Interface::onMsgTimerTimeout()
-{
-    messageTimer->stop();
-    if (messageQueue.isEmpty()) {
-        LOG << "Attempting to remove a message from an empty queue.";
-        return;
-    }
-    VX4Message &head = messageQueue.first();
-    if (head.sendCount < head.maxSends) {
-        sendMessage(head);
-        return;
-    }
-    const VX4Message givenUp = removeHeadMessage();
-    emit vx4MessageTimeout(givenUp);
-    sendNextMessage();
-}
-
 // ---- Firmware download ----------------------------------------------------------------------
 
-bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify)
+bool VX4Interface::startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify,
+                                       const QString &imageVersion)
 {
-    return download.start(rows, verify);
+    return download.start(rows, verify, imageVersion);
 }
 
 void VX4Interface::finishFirmwareUpdate()

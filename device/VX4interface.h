@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QSerialPort>
 
 class QTimer;
@@ -65,11 +66,29 @@ public:
     QString serialNumberString();
 
     /// Starts a download of `rows` (64 words each, ascending addresses). Refused, with a log line,
-    /// when the port is closed, a download runs, or the rows are empty or malformed. With
-    /// `verify`, each written row is read back and must equal what was written.
-    bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify = true);
+    /// when the port is closed, a download runs, or the rows are empty or malformed (an address
+    /// not a multiple of 64 or beyond 24 bits). With `verify`, each written row is read back and
+    /// must equal what was written. `imageVersion` is the image's firmware version as
+    /// "MAJOR.MINOR" (a package's), empty when unknown (a plain HEX file): when it differs from
+    /// the version the sender reported, rows the image covers whole are written without being
+    /// read first.
+    bool startFirmwareUpdate(const QList<ProgramMemoryRow> &rows, bool verify = true,
+                             const QString &imageVersion = QString());
     void finishFirmwareUpdate();
     bool isFirmwareUpdateRunning() const { return download.isRunning(); }
+    /// Rows of the running or last download; valid from vx4FirmwareUpdateStarted on.
+    FirmwareDownload::Counts firmwareUpdateCounts() const { return download.counts(); }
+    /// Where the last download that ended left the sender (while one runs: where it stands).
+    FirmwareDownload::SenderState firmwareUpdateSenderState() const
+    {
+        return download.senderState();
+    }
+    /// Stops at a safe point: drops every request not yet on the wire, lets the one on the wire
+    /// be answered or time out once, sends nothing new and stops polling. A running download
+    /// ends with vx4FirmwareUpdateFinished(false, ...). vx4Interrupted follows (queued) once
+    /// nothing is on the wire; the engine then stays quiet until startConnecting() or a new
+    /// request.
+    void interrupt();
 
     /// Bytes as read from the line: cut into frames and routed. The ready-read slot calls it.
     void receiveBytes(const QByteArray &bytes);
@@ -104,6 +123,13 @@ signals:
     void vx4FirmwareUpdateStarted();
     void vx4FirmwareUpdateProgressChanged(int i);
     void vx4FirmwareUpdateFinished(bool result, QString errorMsg);
+    /// Once per successful download, after its RESET: the restarted sender connected again in its
+    /// application and reports `version` ("2.6"); or it came back only in its bootloader
+    /// (`answered` true, `version` empty); or it did not connect within the restart limit
+    /// (`answered` false, `version` empty).
+    void vx4FirmwareReadBack(bool answered, QString version);
+    /// interrupt() is done: nothing is on the wire.
+    void vx4Interrupted();
 
 private slots:
     void onSerialPortReadyRead();
@@ -134,15 +160,21 @@ private:
     void portLost(const QString &reason);
     // Command queue
     void enqueueMessage(const VX4Message &msg);
+    VX4Message request(quint8 command, const QByteArray &payload = {}) const;
     void enqueueRequest(quint8 command, const QByteArray &payload = {});
     void sendNextMessage();
     void sendMessage(VX4Message &msg);
     void restartPollingTimer(int ms);
     VX4Message removeHeadMessage();
+    void answerHead(const VX4Message &answer);
+    void giveUpHead();
+    void markLate(const VX4Message &request);
+    int fenceCommand(quint8 lateCommand) const;
     // Connection states
     void bindPair(Pair pair);
     void unbindPair(Pair pair);
     void finishConnecting(VX4App finishedApp);
+    void completeInterrupt(const VX4Message *answer);
     // Device status
     void resetDeviceInfo();
     void decodeAnswer(const VX4Message &msg);
@@ -155,6 +187,8 @@ private:
     VX4App m_app = UnknownApp;
     VX4Mode m_mode = UnknownMode;
     bool pollingEnabled = false;
+    bool quiet = false; ///< interrupted: the engine starts nothing of its own
+    bool interruptPending = false; ///< interrupted while a request was on the wire
     FirmwareDownload download { *this };
     quint8 firmwareMajorVersion = 255;
     quint8 firmwareMinorVersion = 0;
@@ -164,6 +198,11 @@ private:
     QTimer *stallTimer = nullptr; ///< gives up on an incomplete frame that gets no more bytes
     quint32 lastSerial = 0; ///< serial of the request enqueued last
     quint32 answeredSerial = 0; ///< serial of the request the answer being routed belongs to
+    quint32 writeCount = 0; ///< writes so far, to order requests on the line
+    /// Commands with a request that timed out, and the number of its last write: a late answer to
+    /// it may still come, so an answer of that command is taken for a later request only once
+    /// the line is proven clean.
+    QMap<quint8, quint32> lateCommands;
     qint16 m_adOffset = -30000;
     quint16 m_serialNumber = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "VX4interface.h"
 #include "bytes.h"
+#include "decoding.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -13,25 +14,34 @@
 using namespace VX4Protocol;
 
 namespace {
-QString queryTimeoutText()
+QTimer *preciseSingleShot(int ms)
 {
-    return FirmwareDownload::tr("Timeout while waiting for application query response.");
+    // Protocol bounds: a coarse timer may fire up to 5 % early.
+    auto *timer = new QTimer;
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setSingleShot(true);
+    timer->setInterval(ms);
+    return timer;
+}
+
+bool coversWholeRow(const ProgramMemoryRow &row)
+{
+    return !row.words.contains(ProgramMemoryRow::NoData);
 }
 } // namespace
 
+QString FirmwareDownload::queryTimeoutText()
+{
+    return tr("Timeout while waiting for application query response.");
+}
+
 FirmwareDownload::FirmwareDownload(VX4Interface &engine)
     : engine(engine)
-    , settleTimer(new QTimer)
-    , deferTimer(new QTimer)
+    , settleTimer(preciseSingleShot(BootloaderStartMs))
+    , deferTimer(preciseSingleShot(DeferredStartLimitMs))
+    , readBackTimer(preciseSingleShot(FirmwareRestartLimitMs))
 {
-    // Protocol bounds: a coarse timer may fire up to 5 % early.
-    settleTimer->setTimerType(Qt::PreciseTimer);
-    settleTimer->setSingleShot(true);
-    settleTimer->setInterval(BootloaderStartMs);
     QObject::connect(settleTimer, &QTimer::timeout, &engine, [this] { sendSettleQuery(); });
-    deferTimer->setTimerType(Qt::PreciseTimer);
-    deferTimer->setSingleShot(true);
-    deferTimer->setInterval(DeferredStartLimitMs);
     QObject::connect(deferTimer, &QTimer::timeout, &engine, [this] {
         if (m_phase != Phase::WaitingForLine)
             return;
@@ -39,15 +49,21 @@ FirmwareDownload::FirmwareDownload(VX4Interface &engine)
         fail(queryTimeoutText());
         this->engine.startConnecting();
     });
+    QObject::connect(readBackTimer, &QTimer::timeout, &engine, [this] {
+        LOG << "The sender did not come back in its application after the reset.";
+        endReadBack(bootloaderAfterReset, QString());
+    });
 }
 
 FirmwareDownload::~FirmwareDownload()
 {
     delete settleTimer;
     delete deferTimer;
+    delete readBackTimer;
 }
 
-bool FirmwareDownload::start(const QList<ProgramMemoryRow> &newRows, bool verifyRows)
+bool FirmwareDownload::start(const QList<ProgramMemoryRow> &newRows, bool verifyRows,
+                             const QString &imageVersion)
 {
     if (!engine.isOpen()) {
         LOG << "Cannot start a firmware update.  Serial port not open.";
@@ -62,20 +78,34 @@ bool FirmwareDownload::start(const QList<ProgramMemoryRow> &newRows, bool verify
         return false;
     }
     for (const ProgramMemoryRow &row : newRows) {
-        // A row that cannot be sent would leave the download waiting for an answer for ever.
-        if (row.words.size() != ProgramRowWords || row.address == ProgramMemoryRow::NoAddress) {
+        // A row that cannot be sent would leave the download waiting for an answer for ever; an
+        // address beyond 24 bits would be cut on the wire and written over low memory.
+        if (row.words.size() != ProgramRowWords || row.address == ProgramMemoryRow::NoAddress
+            || row.address % ProgramRowWords != 0 || row.address >= ProgramWordSpace) {
             LOG << "Cannot start a firmware update with a malformed row:" << row.toString();
             return false;
         }
     }
+    if (awaitingReadBack)
+        endReadBack(false, QString());
     rows = newRows;
     verify = verifyRows;
+    // Only a sender known to run another version is sure not to hold a row the image covers
+    // whole: reading such a row first could only find it different.
+    const QString senderVersion = engine.firmwareMajor() == VX4Decode::UnknownFirmwareMajor
+        ? QString()
+        : engine.firmwareVersionString();
+    writeFirst
+        = !imageVersion.isEmpty() && !senderVersion.isEmpty() && imageVersion != senderVersion;
     rowIndex = 0;
     failureCount = 0;
     appChanges = 0;
-    skippedRows = 0;
-    rowProgressShown = false;
     awaitedSerial = 0;
+    m_counts = Counts { int(rows.size()), 0, 0, 0 };
+    rowWritten = QList<bool>(rows.size(), false);
+    rowVerified = QList<bool>(rows.size(), false);
+    startedInBootloader = switchUnsure = lost = false;
+    invalidFlagSent = invalidFlagConfirmed = validFlagSent = validFlagConfirmed = false;
     engine.pollForConnectionChange(false);
     m_phase = Phase::WaitingForLine;
     emit engine.vx4FirmwareUpdateStarted();
@@ -122,6 +152,7 @@ void FirmwareDownload::finish()
     rowIndex = 0;
     stop();
     engine.resetDevice();
+    resetSerial = engine.lastSerial;
     engine.pollForConnectionChange(true);
 }
 
@@ -129,13 +160,6 @@ void FirmwareDownload::fail(const QString &text)
 {
     stop();
     emit engine.vx4FirmwareUpdateFinished(false, text);
-}
-
-void FirmwareDownload::portLost(const QString &reason)
-{
-    if (!isRunning())
-        return;
-    fail(tr("Firmware update failed: the pressure sender's port was lost (%1).").arg(reason));
 }
 
 void FirmwareDownload::sendSettleQuery()
@@ -155,6 +179,7 @@ void FirmwareDownload::sendAppChange()
         return;
     }
     ++appChanges;
+    switchUnsure = true;
     engine.enqueueRequest(AppChange);
     awaitedSerial = engine.lastSerial;
     engine.resetDeviceInfo();
@@ -176,8 +201,23 @@ void FirmwareDownload::sendRowWrite()
 
 void FirmwareDownload::sendValidFlag()
 {
+    validFlagSent = true;
     engine.writeEeprom(EepromBootFlagAddress, EepromBootFlagValid);
     awaitedSerial = engine.lastSerial;
+}
+
+void FirmwareDownload::startRow()
+{
+    const ProgramMemoryRow &row = rows.at(rowIndex);
+    if (!writeFirst || !coversWholeRow(row)) {
+        m_phase = Phase::AwaitRowRead;
+        sendRowRead();
+        return;
+    }
+    // The image gives every word: nothing of the old row survives, so nothing is read first.
+    mergedRow = row;
+    sendRowWrite();
+    emit engine.vx4FirmwareUpdateProgressChanged(rowIndex);
 }
 
 void FirmwareDownload::logUnexpected(const VX4Message &msg, const char *expectation)
@@ -203,6 +243,8 @@ bool FirmwareDownload::buildMergedRow(const VX4Message &readAnswer)
 
 bool FirmwareDownload::rowReadBackMatches(const VX4Message &readAnswer) const
 {
+    if (readAnswer.payload.size() < ProgramRowBytes)
+        return false;
     for (int k = 0; k < ProgramRowWords; ++k) {
         if (VX4Bytes::wordAt(readAnswer.payload, 2 * k) != mergedRow.words.at(k))
             return false;
@@ -210,19 +252,31 @@ bool FirmwareDownload::rowReadBackMatches(const VX4Message &readAnswer) const
     return true;
 }
 
+void FirmwareDownload::noteWritten()
+{
+    if (!rowWritten.at(rowIndex))
+        ++m_counts.written;
+    rowWritten[rowIndex] = true;
+}
+
+void FirmwareDownload::noteVerified()
+{
+    if (!rowVerified.at(rowIndex))
+        ++m_counts.verified;
+    rowVerified[rowIndex] = true;
+}
+
 void FirmwareDownload::advanceRow()
 {
     failureCount = 0;
     ++rowIndex;
-    rowProgressShown = false;
     if (rowIndex < rows.size()) {
-        m_phase = Phase::AwaitRowRead;
-        sendRowRead();
+        startRow();
         return;
     }
-    if (skippedRows > 0)
+    if (m_counts.skipped > 0)
         LOG << QStringLiteral("Skipped %1 of %2 rows: they already held the image.")
-                   .arg(skippedRows)
+                   .arg(m_counts.skipped)
                    .arg(rows.size());
     // The sender starts the application only once every row is known to hold the image.
     m_phase = Phase::AwaitValidFlag;
@@ -233,217 +287,10 @@ void FirmwareDownload::succeed()
 {
     LOG << "The sender confirmed the valid flag.";
     finish();
+    // The restarted sender is awaited; armed first, as a listener may run the event loop.
+    awaitingReadBack = true;
+    bootloaderAfterReset = false;
+    readBackTimer->start();
     emit engine.vx4FirmwareUpdateProgressChanged(int(rows.size()));
     emit engine.vx4FirmwareUpdateFinished(true, tr("Firmware update completed successfully!"));
-}
-
-void FirmwareDownload::onAnswer(const VX4Message &msg)
-{
-    LOG << "firmwareUpdateMsgHandler called.";
-    // Answers carry no identifier, but the queue knows which request each one answered. Answers
-    // to requests the download did not send (a poll on the wire when it started, the connecting
-    // sequence's after APP CHANGE, queries sent before the bootloader settle query) are no
-    // failure: counting them would toggle the application back or write rows twice.
-    if (engine.answeredSerial != awaitedSerial || awaitedSerial == 0) {
-        if (msg.command == AppQuery)
-            LOG << "Ignoring a late application query answer.";
-        else
-            LOG << "Ignoring an answer to a request the firmware update did not send:"
-                << msg.toString();
-        return;
-    }
-
-    const quint8 c = msg.command;
-    const quint8 p = msg.payload.isEmpty() ? 0 : quint8(msg.payload.at(0));
-    switch (m_phase) {
-    case Phase::AwaitAppQuery:
-        if (c != AppQuery) {
-            logUnexpected(msg, "Was expecting an application query message");
-            ++failureCount;
-            engine.queryApp();
-            awaitedSerial = engine.lastSerial;
-        } else if (p == PressureSendingApp) {
-            LOG << "Switching to the bootloader application.";
-            failureCount = 0;
-            sendAppChange();
-        } else if (p == Bootloader) {
-            LOG << "Bootloader application is already running.";
-            m_phase = Phase::AwaitEepromWrite;
-            engine.writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
-            awaitedSerial = engine.lastSerial;
-            failureCount = 0;
-        } else {
-            LOG << "Pressure sender is running an app of unknown type.";
-            ++failureCount;
-            engine.queryApp();
-            awaitedSerial = engine.lastSerial;
-        }
-        break;
-    case Phase::AwaitAppChange:
-        if (c == AppChange && p == 0) {
-            // The application restarts into the bootloader; it is asked only once it has.
-            m_phase = Phase::AwaitBootloader;
-            awaitedSerial = 0;
-            settleTimer->start();
-            failureCount = 0;
-        } else {
-            ++failureCount;
-            sendAppChange();
-        }
-        break;
-    case Phase::AwaitBootloader:
-        if (c == AppQuery && p == Bootloader) {
-            failureCount = 0;
-            m_phase = Phase::AwaitEepromWrite;
-            engine.writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
-            awaitedSerial = engine.lastSerial;
-        } else {
-            ++failureCount;
-            sendAppChange();
-        }
-        break;
-    case Phase::AwaitEepromWrite:
-        if (c == WriteEeprom) {
-            const quint32 address = currentRowAddress();
-            LOG << "Reading program memory @ row address:" << address;
-            m_phase = Phase::AwaitRowRead;
-            failureCount = 0;
-            sendRowRead();
-        } else {
-            logUnexpected(msg, "Was expecting an write to EEPROM message.");
-            ++failureCount;
-            engine.writeEeprom(EepromBootFlagAddress, EepromBootFlagInvalid);
-            awaitedSerial = engine.lastSerial;
-        }
-        break;
-    case Phase::AwaitRowRead:
-        if (c == ReadProgMem && buildMergedRow(msg)) {
-            failureCount = 0;
-            const bool alreadyThere = rowReadBackMatches(msg);
-            if (alreadyThere) {
-                ++skippedRows;
-            } else {
-                sendRowWrite();
-                rowProgressShown = true;
-            }
-            const int shown = rowIndex;
-            if (alreadyThere)
-                advanceRow();
-            // After the state is updated: a listener may run the event loop.
-            emit engine.vx4FirmwareUpdateProgressChanged(shown);
-            return;
-        }
-        logUnexpected(msg, "Was expecting an read from program memory message.");
-        ++failureCount;
-        sendRowRead();
-        break;
-    case Phase::AwaitRowWrite:
-        if (c == WriteProgMem && p == WriteConfirmed) {
-            if (verify) {
-                // The count stays: a row that never reads back right must not loop for ever.
-                m_phase = Phase::AwaitRowVerify;
-                sendRowRead();
-            } else {
-                advanceRow();
-            }
-        } else {
-            // A write the sender did not confirm is sent again, like a wrong answer.
-            logUnexpected(msg, "Was expecting an write to program memory message.");
-            ++failureCount;
-            sendRowWrite();
-        }
-        break;
-    case Phase::AwaitRowVerify:
-        if (c != ReadProgMem || msg.payload.size() < ProgramRowBytes) {
-            logUnexpected(msg, "Was expecting an read from program memory message.");
-            ++failureCount;
-            sendRowRead();
-        } else if (rowReadBackMatches(msg)) {
-            advanceRow();
-        } else {
-            const quint32 address = currentRowAddress();
-            LOG << "Row read back differs from the row written @ row address:" << address;
-            ++failureCount;
-            if (failureCount > MaxFirmwareFailures)
-                pendingAbortText
-                    = tr("Aborting firmware update.  The row at address 0x%1 did not read back "
-                         "as written after %2 writes.")
-                          .arg(address, 6, 16, QLatin1Char('0'))
-                          .arg(failureCount);
-            else
-                sendRowWrite();
-        }
-        break;
-    case Phase::AwaitValidFlag:
-        if (c == WriteEeprom) {
-            succeed();
-            return;
-        }
-        logUnexpected(msg, "Was expecting an write to EEPROM message.");
-        ++failureCount;
-        if (failureCount > MaxFirmwareFailures)
-            pendingAbortText = tr("Aborting firmware update.  The sender did not confirm the "
-                                  "valid flag; the new firmware is not marked valid.");
-        else
-            sendValidFlag();
-        break;
-    case Phase::Idle:
-    case Phase::WaitingForLine:
-        break;
-    }
-    abortIfFailing();
-}
-
-void FirmwareDownload::abortIfFailing()
-{
-    if (failureCount <= MaxFirmwareFailures)
-        return;
-    const int failedState = int(m_phase);
-    QString text = pendingAbortText;
-    pendingAbortText.clear();
-    if (text.isEmpty())
-        text = tr("Aborting firmware update.  Failed more than %1 times for state %2")
-                   .arg(MaxFirmwareFailures)
-                   .arg(failedState);
-    failureCount = 0;
-    fail(text);
-    // The sender stays where the download left it, but the engine watches it again.
-    engine.pollForConnectionChange(true);
-}
-
-void FirmwareDownload::onTimeout(const VX4Message &msg)
-{
-    LOG << "firmwareUpdateTimeoutHandler called.";
-    // A request of the connecting sequence may go unanswered while the sender restarts.
-    if (msg.serial != awaitedSerial || awaitedSerial == 0) {
-        LOG << "Not the firmware update's request:" << msg.toString();
-        return;
-    }
-    QString text;
-    switch (m_phase) {
-    case Phase::AwaitAppQuery:
-    case Phase::AwaitBootloader:
-        text = queryTimeoutText();
-        break;
-    case Phase::AwaitAppChange:
-        text = tr("Timeout while waiting for application change response.");
-        break;
-    case Phase::AwaitEepromWrite:
-        text = tr("Timeout while waiting for write to EEPROM response.");
-        break;
-    case Phase::AwaitRowRead:
-    case Phase::AwaitRowVerify:
-        text = tr("Timeout while waiting for read from program memory response.");
-        break;
-    case Phase::AwaitValidFlag:
-        text = tr("Timeout while waiting for the valid flag write response; the new firmware is "
-                  "not marked valid.");
-        break;
-    default:
-        text = tr("Timeout while waiting for write to program memory response.");
-        break;
-    }
-    stop();
-    engine.startConnecting();
-    emit engine.vx4FirmwareUpdateFinished(false, text);
 }

@@ -56,6 +56,7 @@ void VX4Interface::startConnecting()
         unbindPair(Pair::Connected);
     else if (state == Disconnected)
         unbindPair(Pair::Disconnected);
+    quiet = false;
     state = Connecting;
     connectingStep = 0;
     pollForConnectionChange(false);
@@ -99,6 +100,9 @@ void VX4Interface::close()
 
 void VX4Interface::pollForConnectionChange(bool poll)
 {
+    // Interrupted: nothing is sent until connecting starts again.
+    if (quiet)
+        poll = false;
     pollingEnabled = poll;
     if (poll) {
         // The watchdog is armed even behind queued requests (a mode switch is always queued
@@ -199,6 +203,7 @@ void VX4Interface::finishConnecting(VX4App finishedApp)
         emit vx4AppChanged(Bootloader);
         connectingStep = 0;
         pollForConnectionChange(poll);
+        download.senderConnected(Bootloader);
         return;
     }
     state = Connected;
@@ -208,6 +213,7 @@ void VX4Interface::finishConnecting(VX4App finishedApp)
     emit vx4ConnectedSignal();
     emit vx4AppChanged(PressureSendingApp);
     pollForConnectionChange(poll);
+    download.senderConnected(PressureSendingApp);
 }
 
 void VX4Interface::connectingTimeoutHandler(const VX4Message &msg)

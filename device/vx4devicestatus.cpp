@@ -41,7 +41,7 @@ void VX4Interface::decodeAnswer(const VX4Message &msg)
         // A sender found in another application than the one identified has restarted (an
         // application restarts some time after acknowledging APP CHANGE): identify it anew.
         const bool restarted = state == Connected && m_app != UnknownApp && decoded != UnknownApp
-            && !download.isRunning();
+            && !download.isRunning() && !quiet;
         m_app = decoded;
         LOG << "Emitting vx4AppChanged signal";
         emit vx4AppChanged(m_app);

@@ -89,7 +89,11 @@ void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &ou
                 fail(outcome, QStringLiteral("cleared buffer still holds ") + hex(buffer));
             return;
         case VX4Framing::Step::GarbageTrimmed:
-            if (buffer.size() >= before || buffer.at(0) != marker) {
+            // On the PC's side a trim may also stop at an echoed request.
+            if (buffer.size() >= before
+                || (buffer.at(0) != marker
+                    && (marker != char(VX4Protocol::AnswerMarker)
+                        || buffer.at(0) != char(VX4Protocol::RequestMarker)))) {
                 fail(outcome, QStringLiteral("trim left ") + hex(buffer));
                 return;
             }
@@ -105,6 +109,13 @@ void split(QByteArray &buffer, char marker, const QByteArray &chunk, Outcome &ou
             if (cut.bytes.isEmpty() || buffer.size() + 1 != before
                 || VX4Message::checkCrc(cut.bytes)) {
                 fail(outcome, QStringLiteral("bad frame cut wrongly: ") + hex(cut.bytes));
+                return;
+            }
+            continue;
+        case VX4Framing::Step::EchoSkipped:
+            if (buffer.size() + cut.bytes.size() != before || !VX4Message::checkCrc(cut.bytes)
+                || cut.bytes.at(0) != char(VX4Protocol::RequestMarker)) {
+                fail(outcome, QStringLiteral("echo cut wrongly: ") + hex(cut.bytes));
                 return;
             }
             continue;

@@ -24,6 +24,8 @@ struct VX4Message
     bool sent = false;
     bool empty = true;
     quint32 serial = 0; ///< the engine's number for a queued request; 0 for a received frame
+    quint32 lastSend = 0; ///< the engine's count of writes at this request's last send
+    bool fence = false; ///< sent by the engine only to prove that no late answer is still due
 
     VX4Message() = default;
     /// A request: builds the frame around `payload` with the caller's length byte.

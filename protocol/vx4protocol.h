@@ -69,13 +69,19 @@ constexpr quint16 FastAppQueryMaxSends = 20; ///< sends of the connecting applic
 constexpr int PollingIdleMs = 333; ///< line idle time after which a poll goes out
 constexpr int ProgramRowWords = 64; ///< words in one row of program memory
 constexpr int ProgramRowBytes = 2 * ProgramRowWords; ///< payload bytes of a READ PROG MEM answer
+constexpr quint32 ProgramWordSpace = 1u << 24; ///< words a 24-bit address on the wire reaches
 constexpr int EepromBootFlagAddress = 0; ///< EEPROM byte that marks a valid application
 constexpr quint8 EepromBootFlagInvalid = 0xFF; ///< written before the program memory is changed
 constexpr quint8 EepromBootFlagValid = 0xA5; ///< written after the last row: start the app
 constexpr int BootloaderStartMs = 500; ///< wait after APP CHANGE before asking for the bootloader
+constexpr int BootloaderStartLimitMs = 5000; ///< an application may take this long after
+                                             ///< acknowledging APP CHANGE to start its bootloader
+constexpr int BootloaderAskAgainMs = 200; ///< pause before asking again while it starts
 constexpr quint8 WriteConfirmed = 1; ///< status byte of a WRITE PROG MEM answer: row written
 constexpr int MaxFirmwareFailures = 3; ///< failures in one download state before it is aborted
 constexpr int MaxAppChanges = 3; ///< APP CHANGE requests one download may send
+constexpr int FirmwareRestartLimitMs = 6000; ///< after the final RESET, the sender connects again
+                                             ///< within this long or is reported silent
 constexpr int DeferredStartLimitMs = 2000; ///< a download waits this long for queued requests
 constexpr int StalledFrameMarginMs = 50; ///< an incomplete frame waits this long beyond the line
                                          ///< time of its missing bytes before it is dropped

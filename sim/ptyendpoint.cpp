@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -123,11 +124,13 @@ void PtyEndpoint::onMasterReadable()
         m_bytesIn += quint64(n);
         const QByteArray bytes(chunk, int(n));
         if (m_pacingBaud <= 0) {
+            echo(bytes, 0);
             m_sender->receive(bytes);
             continue;
         }
         // The bytes reach the sender when their last bit would have crossed the line.
         m_inLineFreeAtNs = qMax(nowNs(), m_inLineFreeAtNs) + lineTimeNs(bytes.size());
+        echo(bytes, m_inLineFreeAtNs);
         m_incoming.append({ m_inLineFreeAtNs, bytes });
     }
     schedule();
@@ -146,6 +149,25 @@ void PtyEndpoint::queueOutput(const QByteArray &bytes)
     }
     m_scheduled.append({ due, bytes });
     schedule();
+}
+
+void PtyEndpoint::echo(const QByteArray &bytes, qint64 lastDueNs)
+{
+    if (!m_echo)
+        return;
+    if (m_pacingBaud <= 0) {
+        m_pending.append(bytes);
+        writePending();
+        return;
+    }
+    // Each byte is back as soon as it has crossed; the line stays free for the answer.
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const qint64 due = lastDueNs - lineTimeNs(bytes.size() - 1 - i);
+        const auto at = std::upper_bound(
+            m_scheduled.begin(), m_scheduled.end(), due,
+            [](qint64 t, const QPair<qint64, QByteArray> &entry) { return t < entry.first; });
+        m_scheduled.insert(at, { due, bytes.mid(i, 1) });
+    }
 }
 
 qint64 PtyEndpoint::lineTimeNs(qsizetype bytes) const

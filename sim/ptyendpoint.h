@@ -24,6 +24,10 @@ public:
     QString slavePath() const { return m_slavePath; }
     /// 0 writes at once; otherwise bytes in both directions take 10 bits each at this rate.
     void setPacingBaud(int baud) { m_pacingBaud = baud; }
+    /// An echoing line (a two-wire adapter): every byte from the PC comes back to it as it crosses
+    /// the line, beside the request, without holding up the answer.
+    void setEcho(bool echo) { m_echo = echo; }
+    bool echoes() const { return m_echo; }
     /// A symbolic link at `linkPath` to the slave, replacing an older link there.
     bool createLink(const QString &linkPath, QString *error = nullptr);
     /// The port vanishes, as an unplugged adapter does: the pty is closed under its user.
@@ -35,6 +39,7 @@ public:
 private:
     void onMasterReadable();
     void queueOutput(const QByteArray &bytes);
+    void echo(const QByteArray &bytes, qint64 lastDueNs);
     qint64 lineTimeNs(qsizetype bytes) const;
     void schedule();
     void deliverDue();
@@ -57,4 +62,5 @@ private:
     quint64 m_bytesIn = 0;
     quint64 m_bytesOut = 0;
     bool m_vanished = false;
+    bool m_echo = false;
 };

@@ -227,6 +227,21 @@ const std::vector<SimControl> controls = {
       ArgKind::Integer, 0, 60000,
       { { "answer-delay", "MS", "Answer this many ms late (0)." } },
       [](SimTarget &t, const ControlValue &v, QString *) { t.sender.setAnswerDelay(v.number); } },
+    { "late", nullptr, "MS", "answer the next request this late; later answers follow it",
+      ArgKind::Integer, 0, 60000,
+      { { "late-answer", "MS", "Answer the first request this many ms late; the answers after it "
+                               "follow in order." } },
+      [](SimTarget &t, const ControlValue &v, QString *) { t.sender.delayNextAnswer(v.number); } },
+    { "emptyapp", nullptr, "N", "answer the next N application queries with no payload",
+      ArgKind::Integer, 0, 1000000,
+      { { "empty-app-answers", "N", "Answer the first N application queries with no payload." } },
+      [](SimTarget &t, const ControlValue &v, QString *) {
+          t.sender.setEmptyAppAnswers(v.number);
+      } },
+    { "echo", nullptr, "on|off", "echo every byte from the PC back, as a two-wire adapter does",
+      ArgKind::OnOff, 0, 0,
+      { { "echo", nullptr, "Echo every byte from the PC back to it (a two-wire line).", "on" } },
+      [](SimTarget &t, const ControlValue &v, QString *) { t.pty.setEcho(v.number); } },
     { "failwrites", nullptr, "N", "refuse the next N program memory writes",
       ArgKind::Integer, 0, 1000000,
       { { "fail-writes", "N", "Refuse the first N program memory writes." } },
@@ -357,8 +372,9 @@ QString simStatus(const SimTarget &target)
                .arg(sender.requests().size())
                .arg(target.pty.bytesFromPc())
                .arg(target.pty.bytesToPc())
-        + QStringLiteral(", restart %1 ms, corrupt writes %2%3")
+        + QStringLiteral(", restart %1 ms, echo %2, corrupt writes %3%4")
               .arg(sender.restartDelay())
+              .arg(target.pty.echoes() ? QStringLiteral("on") : QStringLiteral("off"))
               .arg(QStringList { QStringLiteral("off"), QStringLiteral("once"),
                                  QStringLiteral("always") }
                        .at(int(sender.corruptWrites())))

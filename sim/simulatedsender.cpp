@@ -173,6 +173,11 @@ void SimulatedSender::handleRequest(const VX4Message &request)
     // Both applications
     switch (command) {
     case AppQuery:
+        if (m_emptyAppAnswers > 0) {
+            --m_emptyAppAnswers;
+            answer(command, {});
+            return;
+        }
         answer(command, QByteArray(1, char(m_app)));
         return;
     case AppChange: {
@@ -345,13 +350,15 @@ void SimulatedSender::answer(quint8 command, const QByteArray &payload)
         m_corruptNextCrc = false;
         frame[frame.size() - 3] = char(frame.at(frame.size() - 3) ^ 0x5A);
     }
-    if (m_answerDelayMs <= 0 && m_delayed.isEmpty()) {
+    const int delay = qMax(m_answerDelayMs, m_lateNextMs);
+    m_lateNextMs = 0;
+    if (delay <= 0 && m_delayed.isEmpty()) {
         emit transmit(frame);
         return;
     }
     // A sender answers in order: a later answer never overtakes a delayed one.
-    const qint64 due = qMax(m_clock.elapsed() + m_answerDelayMs,
-                            m_delayed.isEmpty() ? 0 : m_delayed.last().first);
+    const qint64 due
+        = qMax(m_clock.elapsed() + delay, m_delayed.isEmpty() ? 0 : m_delayed.last().first);
     m_delayed.append({ due, frame });
     if (!m_delayTimer->isActive())
         m_delayTimer->start(int(qMax<qint64>(0, m_delayed.first().first - m_clock.elapsed())));

@@ -81,6 +81,11 @@ public:
     void injectGarbage(const QByteArray &bytes);
     /// Answers leave this many ms after their request (0: at once).
     void setAnswerDelay(int ms) { m_answerDelayMs = ms; }
+    /// The next answer leaves this many ms late; answers to later requests, a resend's included,
+    /// follow it in order.
+    void delayNextAnswer(int ms) { m_lateNextMs = ms; }
+    /// The next `count` APP QUERY answers carry no payload.
+    void setEmptyAppAnswers(int count) { m_emptyAppAnswers = count; }
     /// The next `count` WRITE PROG MEM requests are answered with status 0 and change nothing.
     void failNextWrites(int count) { m_failWrites = count; }
     /// Written rows that are stored wrong (one word differs from the one sent), yet confirmed.
@@ -143,6 +148,8 @@ private:
     QMap<quint8, int> m_dropAnswersTo;
     bool m_corruptNextCrc = false;
     int m_answerDelayMs = 0;
+    int m_lateNextMs = 0;
+    int m_emptyAppAnswers = 0;
     int m_failWrites = 0;
     CorruptWrites m_corruptWrites = CorruptWrites::Off;
     int m_restartDelayMs = 30;
