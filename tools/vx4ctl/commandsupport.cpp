@@ -4,10 +4,15 @@
 #include "ctloptions.h"
 #include "ctlreport.h"
 #include "sendersession.h"
+#include "stopsignal.h"
 
 #include <QDateTime>
 
 namespace CommandSupport {
+
+namespace {
+constexpr int InterruptLimitMs = 10000; ///< beyond the time-out of the request on the line
+} // namespace
 
 QString appName(VX4App app)
 {
@@ -49,7 +54,9 @@ std::optional<int> connectOne(const CtlOptions &o, const CtlReport &r, SenderSes
     QString why;
     if (!s.open(&why))
         return r.failure(ExitPortUnavailable, s.port(), why);
-    if (!s.connectSender(o.connectTimeoutMs))
+    if (!s.connectSender(o.connectTimeoutMs) && s.stopped())
+        return interrupted(r, s, QStringLiteral("connect"));
+    if (!s.isConnected())
         return r.failure(ExitNoAnswer, s.port(),
                          QStringLiteral("no sender answered within %1 ms").arg(o.connectTimeoutMs));
     return std::nullopt;
@@ -66,10 +73,22 @@ std::optional<int> needApplication(const CtlReport &r, SenderSession &s, const Q
 
 int requestFailed(const CtlReport &r, SenderSession &s, const QString &what, const char *request)
 {
+    if (s.stopped())
+        return interrupted(r, s, what);
     return r.failure(ExitSenderFailed, s.port() + QLatin1String(": ") + what,
                      QStringLiteral("the sender did not answer the %1 request; check the line and "
                                     "run the command again")
                          .arg(QLatin1String(request)));
+}
+
+int interrupted(const CtlReport &r, SenderSession &s, const QString &what)
+{
+    const bool quiet = s.interrupt(InterruptLimitMs);
+    return r.failure(s.stopSignal()->exitCode(), s.port() + QLatin1String(": ") + what,
+                     QStringLiteral("interrupted by %1 before the sender confirmed the change%2: "
+                                    "see where it stands with vx4ctl status")
+                         .arg(QLatin1String(s.stopSignal()->name()),
+                              quiet ? QString() : QStringLiteral(" (the line did not go quiet)")));
 }
 
 QString alignedTable(const QList<QStringList> &rows,

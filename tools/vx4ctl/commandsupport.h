@@ -26,7 +26,11 @@ QString timeStamp();
 std::optional<int> connectOne(const CtlOptions &o, const CtlReport &r, SenderSession &s);
 /// The service actions need the pressure sending application, as the window's buttons do.
 std::optional<int> needApplication(const CtlReport &r, SenderSession &s, const QString &what);
+/// A request that got no answer, or one cut short by an interruption.
 int requestFailed(const CtlReport &r, SenderSession &s, const QString &what, const char *request);
+/// Stops the engine at its next safe point after Ctrl-C or SIGTERM and says so; returns 130 or
+/// 143.
+int interrupted(const CtlReport &r, SenderSession &s, const QString &what);
 
 /// Rows of cells in columns two blanks apart, the first row the header; the last column is not
 /// padded. `paint` may dress a padded cell (colour) after the widths are taken.

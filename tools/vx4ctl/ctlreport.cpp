@@ -7,10 +7,11 @@
 
 namespace {
 
-void writeLine(FILE *stream, const QByteArray &line)
+void writeLine(FILE *stream, QByteArray line)
 {
+    // One write with its line end, so nothing cuts a line in two (standard error is unbuffered).
+    line += '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stream);
-    std::fputc('\n', stream);
     // Scripts read results as they come.
     std::fflush(stream);
 }

@@ -7,6 +7,7 @@
 #include "firmwarefile.h"
 #include "flashjob.h"
 #include "progressview.h"
+#include "stopsignal.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -18,21 +19,25 @@
 
 namespace {
 
-CtlReport::Colour resultColour(const FlashJob &job)
-{
-    return job.exitCode() == ExitDone ? CtlReport::Colour::Good : CtlReport::Colour::Bad;
-}
-
 void printTable(const CtlReport &r, const std::vector<std::unique_ptr<FlashJob>> &jobs)
 {
-    QList<QStringList> table { { "PORT", "RESULT", "CODE", "ROWS", "TIME", "MESSAGE" } };
+    QList<QStringList> table { { "PORT", "RESULT", "CODE", "ROWS", "WRITTEN", "SKIPPED", "VERIFIED",
+                                 "TIME", "MESSAGE" } };
     for (const auto &job : jobs) {
         const double seconds = job->elapsedMs() / 1000.0;
+        const FirmwareDownload::Counts &n = job->counts();
         if (r.json()) {
             QJsonObject object { { "port", job->port() },
                                  { "result", job->resultName() },
                                  { "rowsDone", job->rowsDone() },
                                  { "rows", job->rowCount() },
+                                 { "rowsWritten", n.written },
+                                 { "rowsSkipped", n.skipped },
+                                 { "rowsVerified", n.verified },
+                                 { "versionReadBack",
+                                   job->versionReadBack().isEmpty()
+                                       ? QJsonValue()
+                                       : QJsonValue(job->versionReadBack()) },
                                  { "seconds", std::round(seconds * 1000) / 1000 },
                                  { "exitCode", job->exitCode() } };
             object.insert(job->exitCode() == ExitDone ? "message" : "error", job->message());
@@ -41,7 +46,9 @@ void printTable(const CtlReport &r, const std::vector<std::unique_ptr<FlashJob>>
         }
         table.append({ job->port(), job->resultName(), QString::number(job->exitCode()),
                        QStringLiteral("%1/%2").arg(job->rowsDone()).arg(job->rowCount()),
-                       QStringLiteral("%1 s").arg(seconds, 0, 'f', 1), job->message() });
+                       QString::number(n.written), QString::number(n.skipped),
+                       QString::number(n.verified), QStringLiteral("%1 s").arg(seconds, 0, 'f', 1),
+                       job->message() });
     }
     if (r.json())
         return;
@@ -73,8 +80,8 @@ int runFlash(const CtlOptions &o, const CtlReport &r)
     std::vector<std::unique_ptr<FlashJob>> jobs;
     QList<FlashJob *> views;
     for (const QString &port : o.ports) {
-        jobs.push_back(
-            std::make_unique<FlashJob>(port, o.line, file.rows, o.verify, o.connectTimeoutMs));
+        jobs.push_back(std::make_unique<FlashJob>(port, o.line, file.rows, o.verify,
+                                                  o.connectTimeoutMs, file.version));
         views.append(jobs.back().get());
     }
     ProgressView progress(r, views);
@@ -87,8 +94,13 @@ int runFlash(const CtlOptions &o, const CtlReport &r)
             progress.update(j);
         });
     }
+    // An interruption stops every sender at its next safe point; a second one ends at once.
+    StopSignal stop(&r);
     for (const auto &job : jobs)
         job->start();
+    waitUntil([&] { return over == int(jobs.size()) || stop.requested(); }, -1);
+    for (const auto &job : jobs)
+        job->interrupt(stop.exitCode());
     waitUntil([&] { return over == int(jobs.size()); }, -1);
     progress.close();
 

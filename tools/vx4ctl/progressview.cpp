@@ -7,6 +7,13 @@
 
 #include <cmath>
 
+CtlReport::Colour resultColour(const FlashJob &job)
+{
+    if (job.state() == FlashJob::State::Interrupted)
+        return CtlReport::Colour::Warn;
+    return job.exitCode() == ExitDone ? CtlReport::Colour::Good : CtlReport::Colour::Bad;
+}
+
 QString clockText(double seconds)
 {
     if (seconds < 0 || !std::isfinite(seconds))
@@ -74,17 +81,17 @@ QString ProgressView::barLine(const FlashJob *job) const
         status = QStringLiteral("%1  %2 left")
                      .arg(rateText(job->bytesPerSecond()), clockText(job->secondsLeft()));
         break;
-    case FlashJob::State::Settling:
+    case FlashJob::State::Restarting:
         status = QStringLiteral("starting the new image");
         break;
     case FlashJob::State::Done:
     case FlashJob::State::Failed:
-        status = report.paint(job->resultName(),
-                              job->state() == FlashJob::State::Done ? CtlReport::Colour::Good
-                                                                    : CtlReport::Colour::Bad,
-                              false);
+    case FlashJob::State::Interrupted:
+        status = report.paint(job->resultName(), resultColour(*job), false);
         break;
     }
+    if (job->isInterrupting())
+        status = QStringLiteral("stopping at a safe point");
     int portWidth = 0;
     for (const FlashJob *j : jobs)
         portWidth = qMax(portWidth, int(j->port().size()));

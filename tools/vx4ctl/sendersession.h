@@ -6,7 +6,10 @@
 #include <memory>
 
 /// One sender on one port for one command: opens the engine on the port, waits until it has
-/// connected, and runs single requests to their answer.
+/// connected, and runs single requests to their answer. With a stop signal every wait also ends
+/// when it is raised.
+class StopSignal;
+
 class SenderSession
 {
 public:
@@ -36,9 +39,17 @@ public:
     /// Waits until every queued request has been answered or given up.
     bool waitLineFree(int timeoutMs);
 
+    void setStop(const StopSignal *stop) { m_stop = stop; }
+    const StopSignal *stopSignal() const { return m_stop; }
+    bool stopped() const;
+    /// Stops the engine at a safe point: the request on the line ends once, nothing new goes
+    /// out. True once the engine says the line is quiet.
+    bool interrupt(int timeoutMs);
+
 private:
     QString m_port;
     std::unique_ptr<VX4Interface> m_engine;
     bool m_connected = false;
     QMetaObject::Connection m_connectedWatch;
+    const StopSignal *m_stop = nullptr;
 };

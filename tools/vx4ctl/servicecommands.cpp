@@ -33,6 +33,9 @@ int ports(const CtlOptions &, const CtlReport &r)
 int zero(const CtlOptions &o, const CtlReport &r)
 {
     SenderSession s(o.ports.first(), o.line);
+    // Ctrl-C and SIGTERM end the command at the engine's next safe point.
+    StopSignal stop(&r);
+    s.setStop(&stop);
     if (const auto failed = connectOne(o, r, s))
         return *failed;
     const QString what = s.port() + QLatin1String(": zero");
@@ -49,7 +52,10 @@ int zero(const CtlOptions &o, const CtlReport &r)
                                         "switch it to pressure mode first"));
     int psi = 0;
     quint8 adStatus = 0;
-    if (!s.nextReading(SenderSession::ReadingWaitMs, &psi, &adStatus))
+    const bool read = s.nextReading(SenderSession::ReadingWaitMs, &psi, &adStatus);
+    if (!read && s.stopped())
+        return interrupted(r, s, QStringLiteral("zero"));
+    if (!read)
         return r.failure(ExitSenderFailed, what,
                          QStringLiteral("the sender sent no reading within %1 ms")
                              .arg(SenderSession::ReadingWaitMs));
@@ -78,6 +84,9 @@ int zero(const CtlOptions &o, const CtlReport &r)
 int serial(const CtlOptions &o, const CtlReport &r)
 {
     SenderSession s(o.ports.first(), o.line);
+    // Ctrl-C and SIGTERM end the command at the engine's next safe point.
+    StopSignal stop(&r);
+    s.setStop(&stop);
     if (const auto failed = connectOne(o, r, s))
         return *failed;
     if (const auto failed = needApplication(r, s, QStringLiteral("serial")))
@@ -102,6 +111,9 @@ int serial(const CtlOptions &o, const CtlReport &r)
 int mode(const CtlOptions &o, const CtlReport &r)
 {
     SenderSession s(o.ports.first(), o.line);
+    // Ctrl-C and SIGTERM end the command at the engine's next safe point.
+    StopSignal stop(&r);
+    s.setStop(&stop);
     if (const auto failed = connectOne(o, r, s))
         return *failed;
     if (const auto failed = needApplication(r, s, QStringLiteral("mode")))
@@ -122,6 +134,9 @@ int mode(const CtlOptions &o, const CtlReport &r)
 int app(const CtlOptions &o, const CtlReport &r)
 {
     SenderSession s(o.ports.first(), o.line);
+    // Ctrl-C and SIGTERM end the command at the engine's next safe point.
+    StopSignal stop(&r);
+    s.setStop(&stop);
     if (const auto failed = connectOne(o, r, s))
         return *failed;
     VX4Interface &e = s.engine();
@@ -132,9 +147,11 @@ int app(const CtlOptions &o, const CtlReport &r)
         // reconnection's and the engine would ask the bootloader for its firmware version.
         s.waitLineFree(SenderSession::AnswerLimitMs);
         e.changeApp();
-        waitUntil([&] { return e.isConnected() && e.app() == wanted; },
+        waitUntil([&] { return (e.isConnected() && e.app() == wanted) || s.stopped(); },
                   o.connectTimeoutMs + AppChangeExtraMs);
         s.waitLineFree(SenderSession::AnswerLimitMs);
+        if (s.stopped())
+            return interrupted(r, s, QStringLiteral("app"));
     }
     if (e.app() != wanted)
         return r.failure(ExitSenderFailed, s.port() + QLatin1String(": app"),

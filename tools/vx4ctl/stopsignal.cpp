@@ -1,5 +1,7 @@
 #include "stopsignal.h"
 
+#include "ctlreport.h"
+
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -25,16 +27,22 @@ void onSignal(int number)
 
 } // namespace
 
-StopSignal::StopSignal()
+StopSignal::StopSignal(const CtlReport *report)
 {
     if (wakePipe[0] < 0 && ::pipe(wakePipe) != 0)
         return;
     ::fcntl(wakePipe[1], F_SETFL, O_NONBLOCK);
     m_notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read);
-    QObject::connect(m_notifier, &QSocketNotifier::activated, [this] {
+    QObject::connect(m_notifier, &QSocketNotifier::activated, [this, report] {
         char byte = 0;
-        if (::read(wakePipe[0], &byte, 1) == 1)
-            m_signal = byte;
+        if (::read(wakePipe[0], &byte, 1) != 1 || m_signal != 0)
+            return;
+        m_signal = byte;
+        if (report)
+            report->message("interrupted", { { "signal", name() } },
+                            QStringLiteral("vx4ctl: interrupted by %1: stopping at a safe point "
+                                           "(a second Ctrl-C quits at once)")
+                                .arg(QLatin1String(name())));
     });
     firstSignal = 0;
     struct sigaction action = {};

@@ -1,5 +1,6 @@
 #pragma once
 
+class CtlReport;
 class QSocketNotifier;
 
 /// Turns Ctrl-C (SIGINT) and SIGTERM into a clean stop while it lives: `requested()` becomes
@@ -8,7 +9,8 @@ class QSocketNotifier;
 class StopSignal
 {
 public:
-    StopSignal();
+    /// With a `report`, the first signal is announced on standard error.
+    explicit StopSignal(const CtlReport *report = nullptr);
     ~StopSignal();
     StopSignal(const StopSignal &) = delete;
     StopSignal &operator=(const StopSignal &) = delete;
