@@ -99,9 +99,11 @@ int runFlash(const CtlOptions &o, const CtlReport &r)
     for (const auto &job : jobs)
         job->start();
     waitUntil([&] { return over == int(jobs.size()) || stop.requested(); }, -1);
-    for (const auto &job : jobs)
-        job->interrupt(stop.exitCode());
-    waitUntil([&] { return over == int(jobs.size()); }, -1);
+    if (stop.requested()) {
+        for (const auto &job : jobs)
+            job->interrupt(stop.exitCode());
+        waitUntil([&] { return over == int(jobs.size()); }, -1);
+    }
     progress.close();
 
     printTable(r, jobs);

@@ -104,6 +104,8 @@ void FlashJob::interrupt(int exitCode)
     // The engine lets the request on the line end once; should it never say so, the job still
     // ends, knowing no more than that.
     QTimer::singleShot(InterruptLimitMs, this, [this] {
+        if (isOver())
+            return;
         finish(State::Interrupted, m_interruptCode,
                QStringLiteral("interrupted; the request on the line did not end: ")
                    + senderState());
