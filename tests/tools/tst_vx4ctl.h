@@ -44,4 +44,3 @@ private:
     QByteArray errSoFar; ///< the running process's standard error as it comes
     QList<ProgramMemoryRow> bigRows; ///< BIGHEX's
 };
-

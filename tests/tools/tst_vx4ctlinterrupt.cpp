@@ -99,4 +99,3 @@ void TestVx4ctl::interruptedCommand_stopsAtASafePointAndSaysWhere()
         QCOMPARE(link->sender.eeprom(EepromBootFlagAddress), EepromBootFlagValid);
     }
 }
-
