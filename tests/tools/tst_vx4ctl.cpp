@@ -358,9 +358,6 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders()
         const QString table = QRegularExpression::escape(ports.at(i))
             + (json ? "\",\"result\":\"" : " +") + results.at(i);
         QVERIFY2(result.out.contains(QRegularExpression(table)), qPrintable(result.out));
-        // The image is never marked valid over memory that does not hold it.
-        QVERIFY(results.at(i) != "failed"
-                || sender.eeprom(EepromBootFlagAddress) != EepromBootFlagValid);
         if (results.at(i) != "done")
             continue;
         QCOMPARE(sender.programMemory(), expected.at(i));

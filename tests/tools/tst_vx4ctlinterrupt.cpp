@@ -10,7 +10,6 @@ using namespace VX4Protocol;
 void TestVx4ctl::interruptedCommand_stopsAtASafePointAndSaysWhere_data()
 {
     QTest::addColumn<QString>("args");
-    QTest::addColumn<int>("senders");
     QTest::addColumn<int>("signal"); ///< sent when the first sender gets its first `trigger`
     QTest::addColumn<int>("trigger");
     QTest::addColumn<bool>("silent"); ///< the senders stop answering at the signal
@@ -18,20 +17,19 @@ void TestVx4ctl::interruptedCommand_stopsAtASafePointAndSaysWhere_data()
     QTest::addColumn<QString>("output");
     // At 1200 baud every time-out is long: a request that timed out would be seen sent again.
     QTest::newRow("flash, Ctrl-C while rows are written")
-        << "--baud 1200 --port PORT flash BIGHEX" << 1 << SIGINT << int(WriteProgMem) << false
-        << false
+        << "--baud 1200 --port PORT flash BIGHEX" << SIGINT << int(WriteProgMem) << false << false
         << "^PORT .*\n\\S+ +interrupted +130 +1/8 +1 +0 +[01] .*image is "
            "incomplete.*\n--\n.*vx4ctl: "
            "interrupted by SIGINT: stopping at a safe point.*\nvx4ctl: \\S+: flash: The sender "
            "is in its bootloader and its image is incomplete[^\n]*\n$";
     QTest::newRow("flash to two senders, SIGTERM, the senders fall silent")
-        << "--baud 1200 --port PORT --port PORT2 flash BIGHEX" << 2 << SIGTERM << int(WriteProgMem)
+        << "--baud 1200 --port PORT --port PORT2 flash BIGHEX" << SIGTERM << int(WriteProgMem)
         << true << false << "^PORT .*(\n\\S+ +interrupted +143 [^\n]+){2}\n--\n";
     QTest::newRow("flash, a second Ctrl-C ends at once")
-        << "--baud 1200 --port PORT flash BIGHEX" << 1 << SIGINT << int(WriteProgMem) << true
-        << true << "^--\n.*\nvx4ctl: interrupted by SIGINT[^\n]+\n$";
+        << "--baud 1200 --port PORT flash BIGHEX" << SIGINT << int(WriteProgMem) << true << true
+        << "^--\n.*\nvx4ctl: interrupted by SIGINT[^\n]+\n$";
     QTest::newRow("serial, Ctrl-C with its request on the line")
-        << "--baud 1200 --port PORT serial 42" << 1 << SIGINT << int(SetSerial) << true << false
+        << "--baud 1200 --port PORT serial 42" << SIGINT << int(SetSerial) << true << false
         << "^--\nvx4ctl: interrupted by SIGINT[^\n]+\nvx4ctl: \\S+: serial: interrupted by "
            "SIGINT before the sender confirmed the change: see where it stands with vx4ctl "
            "status\n$";
@@ -40,7 +38,7 @@ void TestVx4ctl::interruptedCommand_stopsAtASafePointAndSaysWhere_data()
 void TestVx4ctl::interruptedCommand_stopsAtASafePointAndSaysWhere()
 {
     QFETCH(QString, args);
-    QFETCH(int, senders);
+    const int senders = int(args.count("--port"));
     QFETCH(int, signal);
     QFETCH(int, trigger);
     QFETCH(bool, silent);
