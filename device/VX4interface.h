@@ -2,6 +2,7 @@
 
 #include "VX4message.h"
 #include "firmwaredownload.h"
+#include "portlock.h"
 #include "portsettings.h"
 #include "programmemoryrow.h"
 #include "receivebuffer.h"
@@ -96,6 +97,9 @@ public:
     /// Requests waiting or on the wire, head first.
     const QList<VX4Message> &queuedMessages() const { return messageQueue; }
 
+    /// Opens the port holding it exclusively (PortLock); a refusal is in `errorString()`.
+    bool open(OpenMode mode) override;
+
 public slots:
     void close() override;
     void pollForConnectionChange(bool poll);
@@ -175,6 +179,7 @@ private:
     void resetDeviceInfo();
     void decodeAnswer(const VX4Message &msg);
 
+    PortLock portLock;
     VX4ReceiveBuffer receiver { char(VX4Protocol::AnswerMarker) };
     QDateTime m_calDateTime;
     quint16 connectingStep = 0;

@@ -73,6 +73,19 @@ void VX4Interface::changeApp()
     startConnecting();
 }
 
+bool VX4Interface::open(OpenMode mode)
+{
+    if (!portLock.acquire(portName())) {
+        setErrorString(portLock.errorString());
+        return false;
+    }
+    if (QSerialPort::open(mode))
+        return true;
+    portLock.openFailed(error(), errorString());
+    setErrorString(portLock.errorString());
+    return false;
+}
+
 void VX4Interface::close()
 {
     // Closed once: a port lost and then closed by the window reports one disconnection.
@@ -80,6 +93,7 @@ void VX4Interface::close()
     resetDeviceInfo();
     stallTimer->stop();
     QSerialPort::close();
+    portLock.release();
     if (wasOpen)
         emit vx4DisconnectedSignal();
 }

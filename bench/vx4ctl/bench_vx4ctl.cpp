@@ -3,8 +3,11 @@
 // as a real one):
 //   status at 9600 baud, the line a sender starts with          goal: under 300 ms
 //   flash of ROWS rows at BAUD to four senders at once           goal: at most 1.1 x one sender
+//   SIGINT to exit during a flash at 9600 baud                   goal: at most 1.5 s
+//   SIGINT to exit when the sender has fallen silent, 9600 baud  goal: at most one send's time-out
+//                                                                (a row write: 1146 ms) + 0.5 s
 //   bench_vx4ctl [RUNS] [ROWS] [BAUD]      default 15 status runs, 32 rows, 9600 baud (the line
-//                                          every run starts with)
+//                                          every run starts with); the interruptions 5 runs each
 #include "ptyendpoint.h"
 #include "simulatedsender.h"
 
@@ -13,6 +16,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
@@ -22,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
 #include <sys/resource.h>
 
 namespace {
@@ -45,6 +50,7 @@ public:
             sender.pty.open();
             sender.pty.setPacingBaud(baud);
             path = sender.pty.slavePath();
+            sim = &sender.sim;
             ready.release();
             QEventLoop loop;
             loop.exec();
@@ -58,10 +64,17 @@ public:
         thread->wait();
     }
     QString slavePath() const { return path; }
+    /// Stops answering from now on, as a sender whose cable is pulled.
+    void fallSilent()
+    {
+        QMetaObject::invokeMethod(
+            sim, [this] { sim->setSilent(true); }, Qt::BlockingQueuedConnection);
+    }
 
 private:
     std::unique_ptr<QThread> thread;
     QString path;
+    SimulatedSender *sim = nullptr;
 };
 
 /// CPU seconds (user and system) of the finished child processes so far.
@@ -90,6 +103,37 @@ double timeRun(const QStringList &args)
                      process.readAllStandardError().constData());
         return -1;
     }
+    return ms;
+}
+
+/// Milliseconds from SIGINT to exit of a flash of `hexPath`, the signal sent once the first
+/// progress line shows rows being written; the sender falls silent first when `silent`. Negative
+/// when vx4ctl did not end with 130.
+double interruptRun(const QString &hexPath, bool silent)
+{
+    ThreadedSender sender(9600);
+    QProcess process;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    double ms = -1;
+    QByteArray messages;
+    QObject::connect(&process, &QProcess::readyReadStandardError, &loop, [&] {
+        messages += process.readAllStandardError();
+        if (clock.isValid()
+            || !QString::fromUtf8(messages).contains(QRegularExpression(": row [1-9]")))
+            return;
+        if (silent)
+            sender.fallSilent();
+        clock.start();
+        ::kill(pid_t(process.processId()), SIGINT);
+    });
+    QObject::connect(&process, &QProcess::finished, &loop, [&] {
+        if (clock.isValid() && process.exitCode() == 130)
+            ms = clock.nsecsElapsed() / 1e6;
+        loop.quit();
+    });
+    process.start(QStringLiteral(VX4CTL_PATH), { "--port", sender.slavePath(), "flash", hexPath });
+    loop.exec();
     return ms;
 }
 
@@ -186,6 +230,23 @@ int main(int argc, char **argv)
                     childCpuSeconds() - cpuBefore);
         if (count > 1)
             std::printf("four senders at once over one: ratio %.3f\n", ms / oneMs);
+    }
+
+    // Interrupted: once the download writes rows, and once its sender has gone silent.
+    for (const bool silent : { false, true }) {
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i) {
+            const double ms = interruptRun(hexPath, silent);
+            if (ms < 0) {
+                std::fprintf(stderr, "vx4ctl did not end with 130 after SIGINT\n");
+                return 1;
+            }
+            times.push_back(ms);
+        }
+        std::printf("vx4ctl flash at 9600 baud, SIGINT to exit%s, 5 runs: median %.0f ms, max "
+                    "%.0f ms\n",
+                    silent ? " with the sender silent" : "", median(times),
+                    *std::max_element(times.begin(), times.end()));
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "ctloptions.h"
 
+#include "portlock.h"
 #include "servicerules.h"
 
 #include <QCommandLineParser>
@@ -107,7 +108,8 @@ QString CtlOptions::usage()
         "Commands:\n"
         "  ports                                the serial ports the utility would offer\n"
         "  status                               serial number, firmware, application, mode,\n"
-        "                                       calibration date, A/D offset and the reading\n"
+        "                                       calibration date, A/D offset and the reading;\n"
+        "                                       several --port options: one line per sender\n"
         "  monitor [--seconds N]                one line per reading (until interrupted)\n"
         "  zero                                 zero the reading (only within +-30 PSI)\n"
         "  serial N                             write the serial number N (0 to 65535)\n"
@@ -121,20 +123,24 @@ QString CtlOptions::usage()
         "                                       the lab's calibration policy, or a new one\n"
         "\n"
         "Options:\n"
-        "  --port PATH          the sender's serial port (every command but ports and history)\n"
-        "  --baud N             bits per second (default 9600)\n"
+        "  -p, --port PATH      the sender's serial port (every command but ports and history)\n"
+        "  -b, --baud N         bits per second (default 9600)\n"
         "  --data-bits N        5 to 8 (default 8)\n"
         "  --parity P           none, odd, even, mark or space (default none)\n"
-        "  --stop-bits S        1, 1.5 or 2 (default 1)\n"
+        "  --stop-bits S        1 or 2 (default 1)\n"
         "  --flow F             none, hardware or xonxoff (default none)\n"
         "  --timeout MS         wait this long for the sender to answer (default 3000)\n"
-        "  --json               one JSON object per result line, failures included\n"
+        "  --json               one JSON object per line, each with an \"event\" key\n"
         "  --log FILE           append the debug log to FILE\n"
         "  -h, --help           this text\n"
         "  -v, --version        the version\n"
         "\n"
+        "Results go to standard output; progress, messages and failures to standard error.\n"
+        "\n"
         "Exit codes: 0 done; 1 the sender refused, failed or timed out, or the history cannot\n"
-        "be read; 2 bad usage or a refused file; 3 no sender answered.\n");
+        "be read; 2 bad usage or a refused file; 3 no sender answered; 4 the port cannot be\n"
+        "opened (missing, permission denied, busy); 130 interrupted (SIGINT), 143 terminated\n"
+        "(SIGTERM). With several ports: the highest of the senders' codes.\n");
 }
 
 CtlOptions CtlOptions::parse(const QStringList &arguments, QString *error)
@@ -143,8 +149,8 @@ CtlOptions CtlOptions::parse(const QStringList &arguments, QString *error)
     error->clear();
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-    const QCommandLineOption port("port", {}, "PATH");
-    const QCommandLineOption baud("baud", {}, "N");
+    const QCommandLineOption port(QStringList { "p", "port" }, {}, "PATH");
+    const QCommandLineOption baud(QStringList { "b", "baud" }, {}, "N");
     const QCommandLineOption dataBits("data-bits", {}, "N");
     const QCommandLineOption parity("parity", {}, "P");
     const QCommandLineOption stopBits("stop-bits", {}, "S");
@@ -191,10 +197,18 @@ CtlOptions CtlOptions::parse(const QStringList &arguments, QString *error)
         return fail(QStringLiteral("%1 needs --port PATH").arg(o.command));
     if (!PortCommands.contains(o.command) && !o.ports.isEmpty())
         return fail(QStringLiteral("%1 takes no --port").arg(o.command));
-    if (o.command != "flash" && o.ports.size() > 1)
-        return fail(QStringLiteral("only flash takes several --port options"));
-    if (o.ports.removeDuplicates() > 0)
-        return fail(QStringLiteral("a port is given twice"));
+    if (o.command != "flash" && o.command != "status" && o.ports.size() > 1)
+        return fail(QStringLiteral("only flash and status take several --port options"));
+    // One owner per sender: a link and the device it leads to are one port.
+    QStringList devices;
+    for (const QString &port : std::as_const(o.ports)) {
+        const QString device = PortLock::canonicalDevice(port);
+        const int earlier = int(devices.indexOf(device));
+        if (earlier >= 0)
+            return fail(QStringLiteral("%1 and %2 are the same port (%3)")
+                            .arg(o.ports.at(earlier), port, device));
+        devices.append(device);
+    }
 
     const QList<QPair<const QCommandLineOption *, QString>> commandOnly { { &seconds, "monitor" },
                                                                           { &noVerify, "flash" },

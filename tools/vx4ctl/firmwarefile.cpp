@@ -55,6 +55,7 @@ FirmwareFile FirmwareFile::load(const QString &path)
             return file;
         }
         const FirmwarePackage &p = read.package;
+        file.version = QStringLiteral("%1.%2").arg(p.versionMajor).arg(p.versionMinor);
         file.summary
             = QStringLiteral("firmware package version %1.%2, packaged on %3, MD5 %4")
                   .arg(p.versionMajor)

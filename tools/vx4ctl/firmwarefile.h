@@ -11,6 +11,7 @@ struct FirmwareFile
 {
     QList<ProgramMemoryRow> rows;
     QString summary; ///< what the file holds, for the first line of a flash
+    QString version; ///< "2.5" for a package; a plain HEX file has none
     QString error; ///< why the file is refused; empty when it is not
 
     static FirmwareFile load(const QString &path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "firmwaredownload.h"
 #include "portsettings.h"
 #include "programmemoryrow.h"
 
@@ -10,34 +11,48 @@
 
 class SenderSession;
 
-/// One sender's part of a flash: opens its port, connects, downloads the rows and waits until
-/// the sender has been told to start the new image. Runs on the event loop beside the others.
+/// One sender's part of a flash: opens its port, connects, downloads the rows, and waits for the
+/// restarted sender to report its firmware version, which must be the package's. Runs on the
+/// event loop beside the others; an interruption stops it at the engine's next safe point.
 class FlashJob : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int ImageBytesPerRow = 128; ///< 64 words of 16 bits
-    static constexpr int SettleLimitMs = 3000; ///< for the closing requests to leave
-    static constexpr int SettleCheckMs = 5; ///< how often the closing requests are looked at
+    static constexpr int ReadBackLimitMs = 15000; ///< beyond the engine's own wait for the restart
+    static constexpr int InterruptLimitMs = 10000; ///< beyond one request's time-out
 
-    enum class State { Waiting, Connecting, Downloading, Settling, Done, Failed };
+    enum class State { Waiting, Connecting, Downloading, Restarting, Done, Failed, Interrupted };
 
+    /// `packageVersion` is "2.5" for a package, empty for a plain HEX file.
     FlashJob(const QString &port, const PortSettings &settings, const QList<ProgramMemoryRow> &rows,
-             bool verify, int connectTimeoutMs);
+             bool verify, int connectTimeoutMs, const QString &packageVersion);
     ~FlashJob() override;
 
     void start();
+    /// Stops at the engine's next safe point; the job ends as interrupted with `exitCode`.
+    void interrupt(int exitCode);
 
     QString port() const { return m_port; }
     State state() const { return m_state; }
-    bool isOver() const { return m_state == State::Done || m_state == State::Failed; }
+    bool isOver() const { return m_state >= State::Done; }
+    /// Asked to stop and still waiting for the line to be quiet.
+    bool isInterrupting() const { return m_interruptCode != 0 && !isOver(); }
     int exitCode() const { return m_exitCode; }
-    /// The engine's outcome text, or why the job never got to download.
+    /// done, failed, no answer, not opened or interrupted.
+    QString resultName() const;
+    /// The outcome: the engine's text and, unless the sender took the image, where it was left.
     QString message() const { return m_message; }
-    int rowsDone() const { return m_rowsDone; }
+    /// The engine's counts of the download (zeros when none started).
+    const FirmwareDownload::Counts &counts() const { return m_counts; }
+    /// Rows done: as the download reports them while it runs; once over, the rows written or
+    /// skipped.
+    int rowsDone() const;
     int rowCount() const { return int(m_rows.size()); }
-    /// Since the download started (0 before); the whole download once over.
+    /// The version the restarted sender reported; empty when it did not.
+    QString versionReadBack() const { return m_versionReadBack; }
+    /// Since the job started, the port's opening included; the whole job once over.
     double elapsedMs() const;
     /// Image bytes written per second so far.
     double bytesPerSecond() const;
@@ -51,17 +66,26 @@ signals:
 private:
     void finish(State state, int exitCode, const QString &message);
     void onDownloadFinished(bool ok, const QString &message);
+    void onReadBack(bool answered, const QString &version);
+    /// Where the last download left the sender, as a sentence with the next step.
+    QString senderState() const;
+    double downloadMs() const;
 
     QString m_port;
     PortSettings m_settings;
     QList<ProgramMemoryRow> m_rows;
     bool m_verify;
     int m_connectTimeoutMs;
+    QString m_packageVersion;
     std::unique_ptr<SenderSession> m_session;
     State m_state = State::Waiting;
     int m_exitCode = 0;
+    int m_interruptCode = 0; ///< the exit code of the interruption asked for; 0 while none
     QString m_message;
+    QString m_versionReadBack;
+    FirmwareDownload::Counts m_counts {};
     int m_rowsDone = 0;
-    QElapsedTimer m_clock;
+    QElapsedTimer m_clock; ///< from the start of the job
+    QElapsedTimer m_downloadClock; ///< from the start of the download, for the rate
     double m_finishedMs = -1;
 };

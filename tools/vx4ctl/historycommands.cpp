@@ -1,6 +1,7 @@
 #include "historycommands.h"
 
 #include "calibrationhistory.h"
+#include "commandsupport.h"
 #include "ctloptions.h"
 #include "ctlreport.h"
 #include "servicerules.h"
@@ -20,18 +21,30 @@ bool neverWritten(const HistoryLocation &location)
         && !QFile::exists(location.sqliteFile);
 }
 
-void printRun(const CtlReport &r, const CalibrationRecord &run)
+/// The runs as one JSON object each, or in columns under a header. Names come from whoever typed
+/// them: a control character must not move the cursor or break a line.
+void printRuns(const CtlReport &r, const QList<CalibrationRecord> &runs)
 {
-    QString outcome = CalibrationRecord::outcomeText(run.outcome);
-    if (run.outcome == CalibrationRecord::Outcome::Finished)
-        outcome += QStringLiteral(" (%1)").arg(CalibrationRecord::verdictText(run.result()));
-    else if (!run.reason.isEmpty())
-        outcome += QStringLiteral(" (%1)").arg(run.reason);
-    r.result(run.toJson(),
-             QStringLiteral("%1  serial %2  %3  %4  %5")
-                 .arg(run.certificateNumber, run.senderSerial,
-                      run.started.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")),
-                      outcome, run.technician));
+    if (r.json()) {
+        for (const CalibrationRecord &run : runs)
+            r.result("run", run.toJson(), {});
+        return;
+    }
+    if (runs.isEmpty())
+        return;
+    using CommandSupport::escapeControls;
+    QList<QStringList> table { { "CERTIFICATE", "SERIAL", "STARTED", "OUTCOME", "TECHNICIAN" } };
+    for (const CalibrationRecord &run : runs) {
+        QString outcome = CalibrationRecord::outcomeText(run.outcome);
+        if (run.outcome == CalibrationRecord::Outcome::Finished)
+            outcome += QStringLiteral(" (%1)").arg(CalibrationRecord::verdictText(run.result()));
+        else if (!run.reason.isEmpty())
+            outcome += QStringLiteral(" (%1)").arg(run.reason);
+        table.append({ escapeControls(run.certificateNumber), escapeControls(run.senderSerial),
+                       run.started.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")),
+                       escapeControls(outcome), escapeControls(run.technician) });
+    }
+    r.result("run", {}, CommandSupport::alignedTable(table));
 }
 
 /// The number of a serial text: "OVX4-0042" and "42" both have 42; -1 when it has none.
@@ -71,17 +84,16 @@ int history(const CtlOptions &o, const CtlReport &r)
         const auto senders = history.senders(&error);
         if (!senders)
             return failed();
+        QList<CalibrationRecord> all;
         for (const CalibrationHistory::Sender &s : *senders) {
             if (numberOf(s.serial) != wanted.toInt())
                 continue;
             const auto runs = history.runs(s.serial, &error);
             if (!runs)
                 return failed();
-            if (!r.json())
-                r.result({}, QStringLiteral("sender %1:").arg(s.serial));
-            for (const CalibrationRecord &run : *runs)
-                printRun(r, run);
+            all += *runs;
         }
+        printRuns(r, all);
         return ExitDone;
     }
     // The whole text: that sender, under every text its firmware updates gave it.
@@ -90,8 +102,7 @@ int history(const CtlOptions &o, const CtlReport &r)
     const auto runs = serials ? history.runs(*serials, &error) : std::nullopt;
     if (!runs)
         return failed();
-    for (const CalibrationRecord &run : *runs)
-        printRun(r, run);
+    printRuns(r, *runs);
     return ExitDone;
 }
 
@@ -147,7 +158,7 @@ int policy(const CtlOptions &o, const CtlReport &r)
                                { "procedure", p.procedureId },
                                { "changedBy", p.changedBy },
                                { "changed", p.changed.toUTC().toString(Qt::ISODate) } };
-    r.result(object,
+    r.result("policy", object,
              stored ? QStringLiteral("%1\nset by %2 on %3")
                           .arg(p.summary(), p.changedBy,
                                p.changed.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'")))

@@ -7,6 +7,13 @@
 
 #include <cmath>
 
+CtlReport::Colour resultColour(const FlashJob &job)
+{
+    if (job.state() == FlashJob::State::Interrupted)
+        return CtlReport::Colour::Warn;
+    return job.exitCode() == ExitDone ? CtlReport::Colour::Good : CtlReport::Colour::Bad;
+}
+
 QString clockText(double seconds)
 {
     if (seconds < 0 || !std::isfinite(seconds))
@@ -31,7 +38,7 @@ ProgressView::ProgressView(const CtlReport &report, const QList<FlashJob *> &job
 
 void ProgressView::update(const FlashJob *job)
 {
-    if (report.toTerminal()) {
+    if (report.bars()) {
         if (!drawn || job->isOver() || sinceDraw.hasExpired(RedrawMs))
             draw();
         return;
@@ -44,7 +51,6 @@ void ProgressView::update(const FlashJob *job)
     lastTenth.insert(job, tenth);
     const QJsonObject object {
         { "port", job->port() },
-        { "event", "progress" },
         { "row", job->rowsDone() },
         { "rows", job->rowCount() },
         { "bytesPerSecond", qRound(job->bytesPerSecond()) },
@@ -52,13 +58,13 @@ void ProgressView::update(const FlashJob *job)
           job->secondsLeft() < 0 ? QJsonValue()
                                  : QJsonValue(std::round(job->secondsLeft() * 10) / 10) },
     };
-    report.result(object,
-                  QStringLiteral("%1: row %2 of %3 (%4 %), %5, %6 left")
-                      .arg(job->port())
-                      .arg(job->rowsDone())
-                      .arg(job->rowCount())
-                      .arg(tenth * 10)
-                      .arg(rateText(job->bytesPerSecond()), clockText(job->secondsLeft())));
+    report.message("progress", object,
+                   QStringLiteral("%1: row %2 of %3 (%4 %), %5, %6 left")
+                       .arg(job->port())
+                       .arg(job->rowsDone())
+                       .arg(job->rowCount())
+                       .arg(tenth * 10)
+                       .arg(rateText(job->bytesPerSecond()), clockText(job->secondsLeft())));
 }
 
 QString ProgressView::barLine(const FlashJob *job) const
@@ -75,16 +81,17 @@ QString ProgressView::barLine(const FlashJob *job) const
         status = QStringLiteral("%1  %2 left")
                      .arg(rateText(job->bytesPerSecond()), clockText(job->secondsLeft()));
         break;
-    case FlashJob::State::Settling:
+    case FlashJob::State::Restarting:
         status = QStringLiteral("starting the new image");
         break;
     case FlashJob::State::Done:
-        status = QStringLiteral("done");
-        break;
     case FlashJob::State::Failed:
-        status = QStringLiteral("failed");
+    case FlashJob::State::Interrupted:
+        status = report.paint(job->resultName(), resultColour(*job), false);
         break;
     }
+    if (job->isInterrupting())
+        status = QStringLiteral("stopping at a safe point");
     int portWidth = 0;
     for (const FlashJob *j : jobs)
         portWidth = qMax(portWidth, int(j->port().size()));
@@ -104,13 +111,13 @@ void ProgressView::draw()
         text += QStringLiteral("\x1b[%1A").arg(jobs.size());
     for (const FlashJob *job : std::as_const(jobs))
         text += QStringLiteral("\r\x1b[2K") + barLine(job) + QLatin1Char('\n');
-    report.terminalText(text);
+    report.barText(text);
     drawn = true;
     sinceDraw.restart();
 }
 
 void ProgressView::close()
 {
-    if (report.toTerminal())
+    if (report.bars())
         draw();
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "ctlreport.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
 
-class CtlReport;
 class FlashJob;
 
 /// The progress of a flash as it runs: on a terminal a bar per port (rows, bytes per second,
@@ -34,6 +35,8 @@ private:
     bool drawn = false;
 };
 
+/// The colour of a job's result: done green, interrupted yellow, any failure red.
+CtlReport::Colour resultColour(const FlashJob &job);
 /// "1:05" from seconds; "--:--" while unknown.
 QString clockText(double seconds);
 /// "1.5 kB/s" and the like.

@@ -1,6 +1,7 @@
 #include "sendersession.h"
 
 #include "ctlwait.h"
+#include "stopsignal.h"
 #include "vx4log.h"
 
 #define LOG VX4_LOG("vx4ctl")
@@ -26,7 +27,7 @@ SenderSession::~SenderSession()
 bool SenderSession::open(QString *why)
 {
     if (!m_engine->open(QIODevice::ReadWrite)) {
-        *why = QStringLiteral("cannot open the port: %1").arg(m_engine->errorString());
+        *why = m_engine->errorString();
         return false;
     }
     // A pseudo-terminal has no modem lines; the sender works without them.
@@ -36,20 +37,26 @@ bool SenderSession::open(QString *why)
     return true;
 }
 
+void SenderSession::beginConnecting()
+{
+    if (!m_connectedWatch)
+        m_connectedWatch = QObject::connect(m_engine.get(), &VX4Interface::vx4ConnectedSignal,
+                                            [this] { m_connected = true; });
+    m_engine->startConnecting();
+}
+
 bool SenderSession::connectSender(int timeoutMs)
 {
-    bool connected = false;
-    const auto c = QObject::connect(m_engine.get(), &VX4Interface::vx4ConnectedSignal,
-                                    [&connected] { connected = true; });
-    m_engine->startConnecting();
-    waitUntil([&] { return connected; }, timeoutMs);
-    QObject::disconnect(c);
+    beginConnecting();
     // The connecting sequence's last answer is decoded by now, but a poll may follow it.
-    return connected;
+    return waitUntil([this] { return m_connected || stopped(); }, timeoutMs) && m_connected;
 }
 
 bool SenderSession::request(quint8 command, const std::function<void()> &issue, VX4Message *answer)
 {
+    // Once stopped, nothing new goes out.
+    if (stopped())
+        return false;
     enum { Waiting, Answered, Failed } outcome = Waiting;
     VX4Interface *e = m_engine.get();
     const QList<QMetaObject::Connection> connections {
@@ -74,7 +81,7 @@ bool SenderSession::request(quint8 command, const std::function<void()> &issue, 
                          }),
     };
     issue();
-    waitUntil([&] { return outcome != Waiting; }, AnswerLimitMs);
+    waitUntil([&] { return outcome != Waiting || stopped(); }, AnswerLimitMs);
     for (const auto &c : connections)
         QObject::disconnect(c);
     return outcome == Answered;
@@ -91,12 +98,29 @@ bool SenderSession::nextReading(int timeoutMs, int *psi, quint8 *adStatus)
                                         *psi = pressure;
                                         *adStatus = quint8(msg.payload.at(0));
                                     });
-    waitUntil([&] { return received; }, timeoutMs);
+    waitUntil([&] { return received || stopped(); }, timeoutMs);
     QObject::disconnect(c);
     return received;
 }
 
 bool SenderSession::waitLineFree(int timeoutMs)
 {
-    return waitUntil([this] { return m_engine->queuedMessages().isEmpty(); }, timeoutMs);
+    return waitUntil([this] { return m_engine->queuedMessages().isEmpty() || stopped(); },
+                     timeoutMs);
+}
+
+bool SenderSession::stopped() const
+{
+    return m_stop && m_stop->requested();
+}
+
+bool SenderSession::interrupt(int timeoutMs)
+{
+    bool quiet = false;
+    const auto c = QObject::connect(m_engine.get(), &VX4Interface::vx4Interrupted,
+                                    [&quiet] { quiet = true; });
+    m_engine->interrupt();
+    waitUntil([&] { return quiet; }, timeoutMs);
+    QObject::disconnect(c);
+    return quiet;
 }
