@@ -15,7 +15,7 @@ if [ "${1:-}" = "--sanitize" ]; then
     shift
 fi
 
-./scripts/install-deps.sh
+./scripts/install-deps.sh build tests package
 cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 (cd "$build_dir" && ctest --output-on-failure -j"$(nproc)" "$@")

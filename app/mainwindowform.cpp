@@ -154,8 +154,10 @@ void MainWindowForm::setupUi(QMainWindow *window)
     actionCalibrationHistory
         = named(new QAction(tr("Calibration History"), window), "actionCalibrationHistory");
     actionAbout = named(new QAction(tr("About"), window), "actionAbout");
+    actionUserGuide = named(new QAction(tr("User Guide"), window), "actionUserGuide");
     menuOptions->addAction(actionEnableDebugLogging);
     menuOptions->addAction(actionCalibrationHistory);
+    menuAbout->addAction(actionUserGuide);
     menuAbout->addAction(actionAbout);
     menuBar->addMenu(menuOptions);
     menuBar->addMenu(menuAbout);
