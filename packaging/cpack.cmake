@@ -19,15 +19,17 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libqt6sql6-psql, bash-completion")
 # The window's "Permission denied" box gives the same advice (app/senderport.cpp).
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "service utility for Orvelle VX4 pressure senders
-A desktop program for the Orvelle VX4 digital pressure sender on a serial port: it shows the
-sender's identity and live pressure, zeroes the reading, writes its serial number, switches its
-application and mode, updates its firmware from a package file and runs a guided five-point
-calibration with a PDF certificate and a calibration history.
+A desktop program for the Orvelle VX4 digital pressure sender on a serial
+port: it shows the sender's identity and live pressure, zeroes the reading,
+writes its serial number, switches its application and mode, updates its
+firmware from a package file and runs a guided five-point calibration with a
+PDF certificate and a calibration history.
 .
-Also included: vx4ctl, the same functions without a window for scripts and production lines;
-vx4sim, a simulated sender on a pseudo-terminal for training; vx4pack, which writes firmware
-package files.
+Also included: vx4ctl, the same functions without a window for scripts and
+production lines; vx4sim, a simulated sender on a pseudo-terminal for
+training; vx4pack, which writes firmware package files.
 .
-Serial ports belong to the dialout group. A user who gets \"Permission denied\" when opening a
-port must be added to it (sudo usermod -aG dialout \"$USER\") and log in again.")
+Serial ports belong to the dialout group: a user whose port fails to open
+with Permission denied must be added to it (sudo usermod -aG dialout $USER)
+and log in again.")
 include(CPack)
