@@ -51,8 +51,9 @@ void showAbout(QWidget *parent)
         + QLatin1String(__DATE__) + QLatin1Char(' ') + QLatin1String(__TIME__) + QLatin1Char('\n')
         + tr("Built with Qt version:  ") + QLatin1String(QT_VERSION_STR) + QLatin1Char('\n')
         + tr("Qt runtime version:  ") + QLatin1String(qVersion()) + QLatin1Char('\n')
-        + QLatin1Char('\n') + tr("Released under the MIT licence: free to use, copy, change and "
-                                 "pass on, without warranty. Details show the whole licence.");
+        + QLatin1Char('\n')
+        + tr("Released under the MIT licence: free to use, copy, change and "
+             "pass on, without warranty. Details show the whole licence.");
     QFile licence(QStringLiteral(":/LICENSE"));
     QMessageBox box(QMessageBox::NoIcon, tr("About"), text, QMessageBox::Ok, parent);
     if (parent)

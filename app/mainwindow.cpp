@@ -106,7 +106,8 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     debugWindow = nullptr;
 
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::onUIActionAboutDialog);
-    connect(ui->actionUserGuide, &QAction::triggered, this, [this] { HelpMenu::openUserGuide(this); });
+    connect(ui->actionUserGuide, &QAction::triggered, this,
+            [this] { HelpMenu::openUserGuide(this); });
     connect(ui->actionEnableDebugLogging, &QAction::toggled, this,
             &MainWindow::onUIViewDebugOutputClicked);
     connect(ui->actionCalibrationHistory, &QAction::triggered, this,
