@@ -7,7 +7,7 @@
 set -euo pipefail
 readme=$1
 out=$2
-builders='Try it|Installing|Tests|Speed and robustness|Layout'
+builders='Try it|Installing|Tests|Speed and robustness|Layout|Licence'
 
 # The title and the introduction (all before the first section), then every section not named in
 # $builders.
