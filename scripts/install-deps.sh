@@ -20,6 +20,8 @@ declare -A groups=(
     [package]="dpkg-dev file lintian desktop-file-utils appstream man-db"
     # The window on a Wayland desktop.
     [gui]="qt6-wayland"
+    # The README's pictures, taken on a virtual display (scripts/screenshots.sh).
+    [screenshots]="xvfb xauth"
 )
 
 list=0
