@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
-./scripts/install-deps.sh --gui
+./scripts/install-deps.sh build gui
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target orvelle-utility vx4sim-program
 

@@ -3,7 +3,7 @@
 #include "calibrationresources.h"
 #include "vx4version.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 // Outside any namespace: the resource initialiser is declared globally.
 static void initImageResources()
@@ -39,6 +39,10 @@ void apply()
     QCoreApplication::setOrganizationDomain(organisationDomain());
     QCoreApplication::setApplicationName(applicationName());
     QCoreApplication::setApplicationVersion(applicationVersion());
+    // The menu entry's name: desktops match the window to its entry and icon by it (Wayland's
+    // app id; on X11 the window's instance name is the program's file name, the entry's
+    // StartupWMClass).
+    QGuiApplication::setDesktopFileName(QStringLiteral("orvelle-utility"));
 }
 
 void registerImages()

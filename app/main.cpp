@@ -8,8 +8,19 @@
 
 #include <cstdio>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
+    // Answered before any window system is needed, so it works without a display too.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orvelle-utility %s\n", qPrintable(AppIdentity::applicationVersion()));
+            return 0;
+        }
+    }
+
     // First of all, so that every message, the toolkit's own included, is time-stamped.
     QLogger::install();
 

@@ -6,6 +6,7 @@
 #include "appidentity.h"
 #include "commandline.h"
 #include "debugdialog.h"
+#include "helpmenu.h"
 #include "mainwindowform.h"
 #include "qlogger.h"
 #include "readingdisplay.h"
@@ -78,6 +79,8 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
 
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::onUIActionAboutDialog);
+    connect(ui->actionUserGuide, &QAction::triggered, this,
+            [this] { HelpMenu::openUserGuide(this); });
     connect(ui->actionEnableDebugLogging, &QAction::toggled, this,
             &MainWindow::onUIViewDebugOutputClicked);
     connect(ui->actionCalibrationHistory, &QAction::triggered, this,
@@ -393,12 +396,7 @@ void MainWindow::onUIViewCalibrationHistoryClicked()
 
 void MainWindow::onUIActionAboutDialog()
 {
-    const QString text = AppIdentity::applicationName() + QLatin1Char('\n') + tr("Version ")
-        + AppIdentity::applicationVersion() + QLatin1Char('\n') + tr("Built on:  ")
-        + QLatin1String(__DATE__) + QLatin1Char(' ') + QLatin1String(__TIME__) + QLatin1Char('\n')
-        + tr("Built with Qt version:  ") + QLatin1String(QT_VERSION_STR) + QLatin1Char('\n')
-        + tr("Qt runtime version:  ") + QLatin1String(qVersion()) + QLatin1Char('\n');
-    QMessageBox::about(this, tr("About"), text);
+    HelpMenu::showAbout(this);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

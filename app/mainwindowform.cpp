@@ -179,9 +179,11 @@ void MainWindowForm::setupUi(QMainWindow *window)
     actionCalibrationHistory
         = named(new QAction(tr("Calibration &History"), window), "actionCalibrationHistory");
     actionAbout = named(new QAction(tr("&About"), window), "actionAbout");
+    actionUserGuide = named(new QAction(tr("&User Guide"), window), "actionUserGuide");
     menuFile->addAction(actionQuit);
     menuOptions->addAction(actionEnableDebugLogging);
     menuOptions->addAction(actionCalibrationHistory);
+    menuAbout->addAction(actionUserGuide);
     menuAbout->addAction(actionAbout);
     menuBar->addMenu(menuFile);
     menuBar->addMenu(menuOptions);

@@ -70,6 +70,7 @@ struct MainWindowForm
     QAction *actionEnableDebugLogging = nullptr;
     QAction *actionCalibrationHistory = nullptr;
     QAction *actionAbout = nullptr;
+    QAction *actionUserGuide = nullptr;
     QStatusBar *statusBar = nullptr;
 
     /// Builds every widget inside `window`, which owns them from then on.

@@ -88,6 +88,11 @@ void SenderPort::open()
     if (!isOpen) {
         if (reason.isEmpty())
             reason = pressureSender->errorString();
+        // The package description gives the same advice.
+        if (pressureSender->error() == QSerialPort::PermissionError)
+            reason += QLatin1Char('\n')
+                + tr("Serial ports belong to the dialout group: add yourself to it (sudo usermod "
+                     "-aG dialout \"$USER\") and log in again.");
         ui->serButton->setChecked(false);
         const QString text = tr("Failed to open ") + port.portName;
         ui->statusBar->showMessage(text);

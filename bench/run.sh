@@ -3,7 +3,7 @@
 #   bench/run.sh            full runs (a few minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh
+./scripts/install-deps.sh build tests
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 bin=build/bin

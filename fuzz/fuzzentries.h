@@ -1,26 +1,16 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "fuzzchecks.h"
 
 /// What one input does to the fuzzed entry points, shared by the libFuzzer programs and the
-/// regression test so both run exactly the same code on an input.
+/// regression test so both run exactly the same code on an input; fuzzchecks.h has the checks.
 namespace FuzzEntries {
-
-struct Outcome
-{
-    QString broken; ///< empty when every check held, else the first that failed
-    int goodFrames = 0; ///< receive path: frames with a good CRC, cut with either marker
-    qsizetype pendingBytes = 0; ///< receive path: bytes the receive buffer holds after the last
-                                ///< chunk
-    bool accepted = false; ///< HEX: the firmware image has no error; package: the reader said
-                           ///< Ok to the input as it is
-};
 
 /// Byte 0: bits 0-2 give how many chunk sizes follow (1 to 8); the other bits are unused (older
 /// seeds set bit 3). Each chunk size byte is one less than its chunk; the sizes repeat over the
 /// rest of the input, which goes chunk by chunk to the engine's receive buffer and to the frame
-/// splitter with both markers. Every good frame is decoded.
+/// splitter with both markers. Every good frame is decoded. When the input ends, the line goes
+/// quiet: an incomplete frame left is given up as the engine gives it up.
 Outcome receivePath(const QByteArray &input);
 
 /// The input as a firmware image's HEX text, compared with the plain record reader's reading of

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets into build-fuzz/ (clang, FUZZ=ON) and runs each in turn for SECONDS,
-# starting from a scratch copy of its seed corpus in fuzz/corpus/.
+# starting from a scratch copy of its seed corpus in fuzz/corpus/ and its inputs in fuzz/regressions/.
 #   fuzz/run.sh SECONDS [TARGET...]     targets: fuzz_receivepath fuzz_intelhex fuzz_package
 # A crash, sanitizer report, leak, input slower than 10 s or allocation over 64 MB is a finding:
 # the input lands in build-fuzz/findings/TARGET/, the log in build-fuzz/logs/, and the exit code is 1.
@@ -35,6 +35,8 @@ for target in "${targets[@]}"; do
     rm -rf "$corpus" "$findings"
     mkdir -p "$corpus" "$findings"
     cp fuzz/corpus/"$target"/* "$corpus"/
+    # The inputs behind earlier fixes start the search too.
+    [ -d fuzz/regressions/"$target" ] && cp fuzz/regressions/"$target"/* "$corpus"/
 
     echo "Running $target for $seconds s ..."
     start=$(date +%s)

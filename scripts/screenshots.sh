@@ -5,12 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-if ! command -v xvfb-run >/dev/null; then
-    sudo_cmd=""
-    [ "$(id -u)" = 0 ] || sudo_cmd=sudo
-    $sudo_cmd apt-get install -y --no-install-recommends xvfb xauth
-fi
-./scripts/install-deps.sh
+./scripts/install-deps.sh build tests screenshots
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target vx4screenshots
 

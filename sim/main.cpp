@@ -4,6 +4,7 @@
 #include "ptyendpoint.h"
 #include "simcontrols.h"
 #include "simulatedsender.h"
+#include "vx4version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -100,6 +101,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vx4sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VX4_APP_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -108,6 +110,7 @@ int main(int argc, char *argv[])
                        "port in the utility.\n\n")
         + controlHelp());
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption linkOpt(QStringLiteral("link"),
                                      QStringLiteral("Make a symbolic link to the terminal at PATH "
                                                     "(removed again on exit)."),

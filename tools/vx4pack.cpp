@@ -2,6 +2,7 @@
 // tests.
 #include "firmwareimage.h"
 #include "firmwarepackage.h"
+#include "vx4version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -57,6 +58,11 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vx4pack"));
+    // --version names the firmware's version; given alone, it asks for this program's own.
+    if (app.arguments().size() == 2 && app.arguments().at(1) == QLatin1String("--version")) {
+        std::printf("vx4pack %s\n", VX4_APP_VERSION);
+        return 0;
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

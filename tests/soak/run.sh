@@ -3,7 +3,7 @@
 # Prints a summary and the invariants broken; exits non-zero when there are any.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-./scripts/install-deps.sh
+./scripts/install-deps.sh build tests
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)" --target tst_soak
 export VX4_SOAK_SECONDS=${1:-600}
