@@ -22,6 +22,8 @@ const Switch Known[] = {
     { Switches::ShowSerialConfig,
       QT_TRANSLATE_NOOP("CommandLine", "show \"Configure\" (the serial line's settings)") },
     { "--help", QT_TRANSLATE_NOOP("CommandLine", "print this text and exit") },
+    { "--version",
+      QT_TRANSLATE_NOOP("CommandLine", "print the program's name and version and exit") },
     { "-h", nullptr },
 };
 

@@ -7,8 +7,6 @@
 #include <QFileInfo>
 
 #include <cstdio>
-
-#include <cstdio>
 #include <cstring>
 
 int main(int argc, char *argv[])

@@ -123,7 +123,7 @@ options_documented() {
     done
     return $missing
 }
-for program in vx4ctl vx4sim vx4pack; do
+for program in orvelle-utility vx4ctl vx4sim vx4pack; do
     check "every option of $program --help is in its manual page" options_documented \
         "$("$root/usr/bin/$program" --help 2>&1)" "$share/man/man1/$program.1.gz"
 done

@@ -363,9 +363,8 @@ private slots:
                                                               << done
                 + "Firmware 1.0 → 1.0, not the package's 2.5: the sender does not run this "
                   "package's firmware.";
-        QTest::newRow("across a major version")
-            << 0 << "5.0"
-            << done
+        QTest::newRow("across a major version") << 0 << "5.0"
+                                                << done
                 + "Firmware 1.0 → 5.0, not the package's 2.5: the sender does not run this "
                   "package's firmware.";
         QTest::newRow("refused every time")
