@@ -32,7 +32,7 @@ static QAction *helpEntry(MainWindow &window, const QString &text)
 {
     for (QAction *menu : window.menuBar()->actions()) {
         for (QAction *action : menu->menu()->actions()) {
-            if (menu->text() == "Help" && action->text() == text)
+            if (menu->text().remove('&') == "Help" && action->text().remove('&') == text)
                 return action;
         }
     }

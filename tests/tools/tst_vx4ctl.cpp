@@ -209,8 +209,8 @@ void TestVx4ctl::command_printsItsResultAndLeavesTheSenders_data()
     row("ports", "ports", "", 0, "(^|\n)(/dev/pts/\\d+)\t\\2\n--\n$");
     row("history in columns", "history", "", 0,
         "^CERTIFICATE +SERIAL +STARTED +OUTCOME +TECHNICIAN\n"
-        "VX4-2026-000002  12345   2026-03-05 09:15 UTC  finished  Bo\n"
-        "VX4-2026-000001  7       2026-03-04 09:15 UTC  finished  "
+        "VX4-2026-000002  12345   2026-03-05 09:15 UTC  finished \\(not taken\\)  Bo\n"
+        "VX4-2026-000001  7       2026-03-04 09:15 UTC  finished \\(not taken\\)  "
         "Eve\\\\x1b\\[2J\\\\nMallory\n--\n$");
     row("help", "--help", "", 0, "^(?!.*1\\.5).*--stop-bits S +1 or 2 .*4 the port cannot");
     // JSON: every line on either stream is an object with an "event"; results on standard output.
