@@ -150,7 +150,8 @@ void TestDevice::receivedBytes_giveTheWaitingRequestItsAnswerOnce_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("events");
-    QTest::addColumn<int>("piece"); // bytes handed over at a time; 0: all at once
+    QTest::addColumn<int>("piece"); // bytes handed over at a time; 0: all at once; -1: and taken
+                                    // as they come, with no stalled frame to give up
     const QByteArray p100 = pressureFrame("000064");
     const QByteArray m200 = pressureFrame("00ff38");
     const QByteArray mode = answerFrame(ModeQuery, QByteArray::fromHex("01"));
@@ -160,8 +161,10 @@ void TestDevice::receivedBytes_giveTheWaitingRequestItsAnswerOnce_data()
     const auto row = [&](const char *name, const QByteArray &bytes, const QString &events,
                          int piece = 0) { QTest::newRow(name) << bytes << events << piece; };
     row("frames cut anywhere", p100 + m200 + mode, "pressure 100,pressure -200," + modeEvents, 3);
-    row("an echoed request is passed over", QByteArray::fromHex("3e07008baf0d0a") + p100,
-        "pressure 100");
+    row("an echoed request is passed over",
+        VX4Message::buildFrame(RequestMarker, 10, ReadProgMem, QByteArray::fromHex("3c4000"))
+            + p100,
+        "pressure 100", -1);
     row("zero length drops only the marker", QByteArray::fromHex("3c00") + p100 + m200,
         "pressure 100,pressure -200");
     row("bad crc, then a good frame", badCrc + m200, "pressure -200");
@@ -187,11 +190,13 @@ void TestDevice::receivedBytes_giveTheWaitingRequestItsAnswerOnce()
     EngineSignals recorded(link->engine.get(), true);
     link->engine->queryMode();
     QTRY_COMPARE(link->sender.requestCommands(), Commands { ModeQuery });
-    for (qsizetype at = 0; at < bytes.size(); at += piece ? piece : bytes.size()) {
+    for (qsizetype at = 0; at<bytes.size(); at += piece> 0 ? piece : bytes.size()) {
         QSignalSpy read(link->engine.get(), &QIODevice::readyRead);
-        link->sender.injectGarbage(bytes.mid(at, piece ? piece : -1));
+        link->sender.injectGarbage(bytes.mid(at, piece > 0 ? piece : -1));
         QVERIFY(read.wait(2000));
     }
+    if (piece < 0)
+        QCOMPARE(recorded.events.join(','), events);
     QTRY_COMPARE(recorded.events.join(','), events);
     QCOMPARE(link->engine->pendingBytes(), 0);
     QCOMPARE(link->sender.requestCommands().count(ModeQuery), 1);
