@@ -222,8 +222,24 @@ AbstractCalPage *CalibrationWizard::capturePage(int id) const
     return qobject_cast<AbstractCalPage *>(page(id));
 }
 
+void CalibrationWizard::fitLargestPage()
+{
+    // QWizard sizes itself for the page it shows, so the window jumped when a larger page came;
+    // sized for the largest from the start, it keeps one size.
+    if (fitted || !currentPage())
+        return;
+    fitted = true;
+    QSize largest;
+    for (int id : pageIds())
+        largest = largest.expandedTo(page(id)->sizeHint());
+    const QSize size = sizeHint() - currentPage()->sizeHint() + largest;
+    setMinimumSize(size);
+    resize(size);
+}
+
 void CalibrationWizard::onCurrentIdChanged(int id)
 {
+    fitLargestPage();
     AbstractCalPage *current = capturePage(id);
     if (!gPressureSender)
         return;

@@ -47,8 +47,12 @@ public:
     bool isEnding() const { return ending; }
     /// The sender acknowledged SAVE CAL DATA during this run.
     bool calibrationSaved() const { return saveAcknowledged; }
-    /// Runs the wizard; then tells the technician, in one box, if the run could not be stored.
+    /// Runs the wizard, then tells how it ended (tellOutcome).
     int exec() override;
+    /// After the wizard has closed: one box saying where Finish wrote the certificate and the
+    /// voltages, with a button that opens the certificate's folder, and whether the run could not
+    /// be stored. Nothing for a run that did not finish and was stored.
+    void tellOutcome();
 
 public slots:
     void onCurrentIdChanged(int id);
@@ -69,6 +73,8 @@ private:
     void onStoreTimedOut();
     /// Reads the lab's policy for the intro page.
     void readPolicy();
+    /// Sizes the window, once, for the largest page.
+    void fitLargestPage();
 
     CalSumPage *calSumPage = nullptr;
     IntroPage *m_introPage = nullptr;
@@ -82,5 +88,6 @@ private:
     VX4Mode requestedMode = UnknownMode;
     QDateTime started;
     bool stored = false;
+    bool fitted = false;
     QString storeProblem; ///< why the run could not be stored, for the box after the wizard
 };

@@ -50,13 +50,16 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
             .arg(setPointPsi),
         this);
     statusLabel = new QLabel(this);
+    statusLabel->setWordWrap(true);
+    statusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     stateLabel = new QLabel(this);
+    stateLabel->setWordWrap(true);
     stateLabel->setObjectName(QStringLiteral("stateLabel"));
     m_captureButton = new QPushButton(tr("&Capture"), this);
     m_captureButton->setObjectName(QStringLiteral("captureButton"));
     m_captureButton->setDefault(true);
     m_forceButton = new QPushButton(
-        panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &now..."), this);
+        panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &early..."), this);
     m_forceButton->setObjectName(QStringLiteral("forceButton"));
     connect(m_captureButton, &QPushButton::clicked, this, &AbstractCalPage::onCaptureButtonClicked);
     connect(m_forceButton, &QPushButton::clicked, this, &AbstractCalPage::onForceButtonClicked);

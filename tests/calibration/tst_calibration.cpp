@@ -7,12 +7,15 @@
 #include "certificate.h"
 #include "historyservice.h"
 #include "intropage.h"
+#include "modalanswer.h"
 #include "stalledserver.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
+#include <QDesktopServices>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -72,9 +75,41 @@ bool force(AbstractCalPage *page)
 class TestCalibration : public QObject
 {
     Q_OBJECT
+    QUrl openedUrl;
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrl = url; }
 
 private slots:
     void init() { WizardDriver::startClean(); }
+    // Every text shows whole, a lone '&' only as a mnemonic; the window keeps one size; no key
+    // both captures and advances.
+    void texts_fitEveryPageOfOneSize()
+    {
+        CalibrationRun r;
+        QVERIFY(r.start(false));
+        r.wizard->setField("calibratorDueDate", QDate::currentDate().addDays(-1)); // longest text
+        const QSize size = r.wizard->size();
+        for (int id : { 0, 1, 6, 11, 16 }) {
+            QVERIFY(id == 0 || r.jumpTo(id));
+            QVERIFY(id != 11 || r.driver->hearReading(1));
+            r.wizard->currentPage()->layout()->activate(); // for the text a reading just set
+            QCOMPARE(r.wizard->size(), size);
+            for (QLabel *l : r.wizard->findChildren<QLabel *>()) {
+                const QString shown = QString(l->text()).remove("&&");
+                const bool fits = l->wordWrap() ? l->height() >= l->heightForWidth(l->width())
+                                                : l->width() >= l->sizeHint().width();
+                QVERIFY2(!l->isVisible() || (fits && shown.count('&') <= (l->buddy() ? 1 : 0)),
+                         qPrintable(QString::number(id) + ": " + l->text()));
+            }
+            QStringList keys;
+            for (QAbstractButton *b : r.wizard->findChildren<QAbstractButton *>())
+                keys << (b->isVisible() ? QKeySequence::mnemonic(b->text()).toString() : "");
+            keys.removeAll("");
+            QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()).size(), keys.size());
+        }
+    }
+
     void doubleCapture_movesOnePageOnly_data()
     {
         QTest::addColumn<int>("page");
@@ -262,6 +297,23 @@ private slots:
         QFile csv(QDir(csvIn).filePath("calVoltages.csv"));
         QVERIFY(csvIn.isEmpty()
                 || (csv.open(QIODevice::ReadOnly) && csv.readAll().count("OVX4-1234, 1.0") == 1));
+        if (print || pdfIn.isEmpty())
+            return;
+        // Finish tells where the files went and opens the certificate's folder on the desktop.
+        answerer.stop();
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
+        QString told;
+        ModalAnswer::expect([&](QWidget *box) {
+            told = static_cast<QMessageBox *>(box)->text();
+            for (QAbstractButton *b : static_cast<QMessageBox *>(box)->buttons())
+                if (b->text() == "&Open Folder")
+                    b->click();
+        });
+        r.wizard->tellOutcome();
+        QVERIFY2(told.contains(QDir(pdfIn).absoluteFilePath(pdfs[0]))
+                     && told.contains(QFileInfo(csv).absoluteFilePath()),
+                 qPrintable(told));
+        QCOMPARE(openedUrl, QUrl::fromLocalFile(QDir(pdfIn).absolutePath()));
     }
 
     void intro_offersNextOnlyForARunThatCanBeTrusted_data()

@@ -129,9 +129,10 @@ private slots:
         QTest::addColumn<bool>("guarded");
         QTest::addColumn<int>("pages");
         QTest::addColumn<QString>("pieces"); // in the text read back, '|' between
-        const QString table = "Set point Reference As found Error As left Error U (k=2) Tolerance "
-                              "Result 0 2.0 / 0.0 14 +12.0 (0.40 %) -10 -10.0 (-0.33 %) ±1.24 "
-                              "±10.0 Passed 750 750.0 N/A 759 * +9.0 (0.30 %) unknown ±10.0 ";
+        const QString table
+            = "Set point Reference As found As left U (k=2) Tolerance Result "
+              "Reading Error Reading Error 0 2.0 / 0.0 14 +12.0 (0.40 %) -10 -10.0 (-0.33 %) ±1.24 "
+              "±10.0 Passed 750 750.0 N/A 759 * +9.0 (0.30 %) unknown ±10.0 ";
         QTest::newRow("passed, reserved characters")
             << "OVX7/0:1*\"2"
             << "OVX7_0_1__2 2013-12-11 15-31-52.pdf" << QByteArray("UTC") << 0.0 << false << 1
