@@ -144,6 +144,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     gReadingSpread.clear();
     gPressureSender = sender;
     started = QDateTime::currentDateTime();
+    expectedSerial = sender ? sender->serialNumber() : 0;
     if (!sender) {
         LOG << "Pressure sender invalid!";
         return;
@@ -168,6 +169,12 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     storeTimer.setSingleShot(true);
     storeTimer.setInterval(StoreWaitMs);
     connect(&storeTimer, &QTimer::timeout, this, &CalibrationWizard::onStoreTimedOut);
+    silenceTimer.setSingleShot(true);
+    silenceTimer.setInterval(int(
+        1000
+        * calibrationSetting(SettingsStore::CalSetupGroup::SilenceSeconds, DefaultSilenceSeconds)
+              .toDouble()));
+    connect(&silenceTimer, &QTimer::timeout, this, &CalibrationWizard::onSilenceTimeout);
     readPolicy();
 }
 
@@ -204,6 +211,8 @@ void CalibrationWizard::attachSender(VX4Interface *sender)
         return;
     connect(sender, &VX4Interface::vx4DisconnectedSignal, this,
             &CalibrationWizard::onVX4DisconnectedSignal, Qt::UniqueConnection);
+    connect(sender, &VX4Interface::vx4ConnectedSignal, this,
+            &CalibrationWizard::onVX4ConnectedSignal, Qt::UniqueConnection);
     connect(sender, &VX4Interface::vx4ResponseRdy, this, &CalibrationWizard::onVX4ResponseRdy,
             Qt::UniqueConnection);
 }
@@ -214,6 +223,8 @@ void CalibrationWizard::detachSender(VX4Interface *sender)
         return;
     disconnect(sender, &VX4Interface::vx4DisconnectedSignal, this,
                &CalibrationWizard::onVX4DisconnectedSignal);
+    disconnect(sender, &VX4Interface::vx4ConnectedSignal, this,
+               &CalibrationWizard::onVX4ConnectedSignal);
     disconnect(sender, &VX4Interface::vx4ResponseRdy, this, &CalibrationWizard::onVX4ResponseRdy);
 }
 
@@ -273,6 +284,15 @@ void CalibrationWizard::onCurrentIdChanged(int id)
         LOG << "Verification readings discarded: the calibration is being repeated.";
     }
 
+    if (kind == PageKind::Verification && previousKind == PageKind::Calibration)
+        saveSent = true;
+    applyMode(id);
+    previousPageId = id;
+}
+
+void CalibrationWizard::applyMode(int id)
+{
+    const PageKind kind = kindOf(id);
     // A switch still unanswered counts: the sender will be in the mode asked for last.
     const VX4Mode mode = requestedMode != UnknownMode ? requestedMode : gPressureSender->mode();
     if (kind == PageKind::AsFound || kind == PageKind::Verification) {
@@ -290,13 +310,6 @@ void CalibrationWizard::onCurrentIdChanged(int id)
             gPressureSender->pollForConnectionChange(false);
         }
     }
-    previousPageId = id;
-}
-
-void CalibrationWizard::onVX4DisconnectedSignal()
-{
-    closeOpenDialogs();
-    done(SenderLost);
 }
 
 void CalibrationWizard::closeOpenDialogs()

@@ -45,6 +45,19 @@ void CalibrationPage::onCaptureButtonClicked()
     gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
 }
 
+void CalibrationPage::lostRequest(bool sendAgain)
+{
+    // The sender kept its calibration mode through the silence, so the captures it confirmed
+    // still count; the one it did not confirm is asked for again.
+    if (!sendAgain)
+        pendingCaptures = 0;
+    if (pendingCaptures == 0 || !gPressureSender)
+        return;
+    LOG << title() << "capture sent again after the silence";
+    statusLabel->setText(tr("Capturing..."));
+    gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
+}
+
 void CalibrationPage::onPressureMsgRdy(int, const VX4Message &)
 {
     if (!isCurrent())
