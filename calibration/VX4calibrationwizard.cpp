@@ -284,7 +284,10 @@ void CalibrationWizard::onCurrentIdChanged(int id)
         LOG << "Verification readings discarded: the calibration is being repeated.";
     }
 
-    if (kind == PageKind::Verification && previousKind == PageKind::Calibration)
+    // Leaving the calibration pass forward sent SAVE CAL DATA; entering it again takes it back.
+    if (kind == PageKind::Calibration)
+        saveSent = false;
+    else if (kind == PageKind::Verification && previousKind == PageKind::Calibration)
         saveSent = true;
     applyMode(id);
     previousPageId = id;

@@ -128,8 +128,6 @@ void CalibrationWizard::resumeAfterSilence()
 void CalibrationWizard::restartFrom(int id, const QString &reason)
 {
     LOG << reason;
-    if (id <= CalPages::LastCalibration)
-        saveSent = false;
     // Back through the pages, as the technician would, so each pass's mode follows.
     while (currentId() > id && visitedIds().contains(id)) {
         const int before = currentId();
