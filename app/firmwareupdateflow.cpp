@@ -108,7 +108,8 @@ void FirmwareUpdateFlow::start()
             &DownloadDialog::onReadBack, Qt::QueuedConnection);
     // Across a major version the serial text's model digit changes: the history links the two
     // texts, so that the instrument keeps one history.
-    connect(
+    disconnect(linkOnReadBack);
+    linkOnReadBack = connect(
         pressureSender, &VX4Interface::vx4FirmwareReadBack, this,
         [pressureSender, before = pressureSender->serialNumberString()](bool answered,
                                                                         const QString &version) {

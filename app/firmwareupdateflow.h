@@ -49,4 +49,7 @@ private:
     SenderSource currentSender;
     DownloadDialog *progress = nullptr;
     FileChooser chooseFile;
+    /// Links the sender's serial texts on its read-back; dropped at the next update, so that a
+    /// download that never got one cannot link another sender's texts later.
+    QMetaObject::Connection linkOnReadBack;
 };

@@ -1,11 +1,14 @@
 // The main window and its parts: the reading display's liveness rule, what the connection status
 // says event by event, a download's progress in words, the log path and the debug window's file,
-// the window as a desktop program (its size, keys and command line), and the service actions,
-// which send nothing to a sender lost or replaced while their dialog was open.
+// the window as a desktop program (its size, keys and command line), the service actions,
+// which send nothing to a sender lost or replaced while their dialog was open, and the Help
+// menu: the guide built beside the program and the licence.
 #include "VX4interface.h"
+#include "appidentity.h"
 #include "connectionstatus.h"
 #include "debugdialog.h"
 #include "downloadprogress.h"
+#include "helpmenu.h"
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "modalanswer.h"
@@ -287,6 +290,45 @@ private slots:
                     && w.sent(typed.isNull() ? ZeroPsi : SetSerial).isEmpty()); // once all answered
         QCOMPARE(w.statusText().contains("not sent"), change != Kept);
     }
+
+    // Last: the program's identity it applies stays for the rest of the process.
+    void helpMenu_opensTheGuideAndShowsTheLicence()
+    {
+        AppIdentity::apply();
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
+        MainWindow window;
+        MainWindowForm *form = window.form();
+        QCOMPARE(form->menuAbout->actions(),
+                 (QList<QAction *> { form->actionUserGuide, form->actionAbout }));
+        // Without the guide a box would wait for an answer.
+        QVERIFY2(QFileInfo::exists(HelpMenu::userGuidePath()),
+                 qPrintable(HelpMenu::userGuidePath()));
+        form->actionUserGuide->trigger();
+        QFile guide(opened.toLocalFile());
+        QVERIFY(guide.open(QIODevice::ReadOnly));
+        QVERIFY(guide.readAll().contains("<h2>Without a window: <code>vx4ctl</code></h2>"));
+        QString text;
+        QString licence;
+        ModalAnswer::expect([&](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            text = box->text();
+            licence = box->detailedText();
+            box->accept();
+        });
+        form->actionAbout->trigger();
+        QVERIFY(text.startsWith(AppIdentity::applicationName()) && text.contains("MIT licence"));
+        QFile file(SOURCE_DIR "/LICENSE");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(licence, QString::fromUtf8(file.readAll()));
+        QCOMPARE(QGuiApplication::desktopFileName() + ".desktop",
+                 QFileInfo(SOURCE_DIR "/packaging/orvelle-utility.desktop").fileName());
+    }
+
+public slots:
+    void openUrl(const QUrl &url) { opened = url; }
+
+private:
+    QUrl opened;
 };
 
 QTEST_MAIN(TestWindow)

@@ -135,8 +135,6 @@ void TestDownload::download_endsAsTheSenderShows_data()
     const char *const flashed = "changes 1, reads 6, writes 3, flag ffa5, rows 3/3/0/3, updated, "
                                 "back 1.0";
     row("from the application", App, {}, Success, flashed);
-    row("from the bootloader", Boot, {}, Success,
-        "changes 0, reads 6, writes 3, flag ffa5, rows 3/3/0/3, updated, back 1.0");
     // Rows that already hold the image are left alone.
     row("the same image again", Boot, {}, Success,
         "changes 1, reads 3, writes 0, flag ffa5, rows 3/0/3/0, updated, back 1.0",
@@ -212,9 +210,6 @@ void TestDownload::download_endsAsTheSenderShows_data()
     // Silence in a state, and requests queued before the download that never end.
     row("silent in state 0", App, repeated(AppQuery, 1, 20), timedOut("application query"),
         "changes 0, reads 0, writes 0, flag -, rows 3/0/0/0, untouched");
-    row("silent in state 4", Boot, repeated(ReadProgMem, 1, 20),
-        timedOut("read from program memory"),
-        "changes 0, reads 3, writes 0, flag ff, rows 3/0/0/0, incomplete");
     row("silent in state 5", Boot, repeated(WriteProgMem, 1, 20),
         timedOut("write to program memory"),
         "changes 0, reads 1, writes 3, flag ff, rows 3/0/0/0, incomplete");

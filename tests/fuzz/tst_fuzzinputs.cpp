@@ -75,14 +75,6 @@ void TestFuzzInputs::entry_holdsItsChecksOnEveryInput_data()
             found << target + '/' + name;
     }
     QCOMPARE(found, listed);
-    // An answer, a request and the first 3 bytes of a 10-byte answer, cut into chunks
-    // differently; then the request alone.
-    const QByteArray stream = QByteArray::fromHex("3c0800015e9b0d0a3e07008baf0d0a3c0a00");
-    for (const char *sizes : { "00ff", "0000", "0a000206", "070101010101010101" })
-        QTest::addRow("receive path, chunks %s", sizes)
-            << Entry(FuzzEntries::receivePath) << QByteArray::fromHex(sizes) + stream << 1 << "2 3";
-    QTest::newRow("receive path, request only")
-        << Entry(FuzzEntries::receivePath) << stream.mid(8, 7).prepend("\0\xff", 2) << 1 << "1 0";
 }
 
 void TestFuzzInputs::entry_holdsItsChecksOnEveryInput()
