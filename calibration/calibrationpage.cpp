@@ -40,8 +40,13 @@ void CalibrationPage::onCaptureButtonClicked()
 {
     if (!gPressureSender)
         return;
-    statusLabel->setText(tr("Capturing..."));
     ++pendingCaptures;
+    sendCapture();
+}
+
+void CalibrationPage::sendCapture()
+{
+    statusLabel->setText(tr("Capturing..."));
     gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
 }
 
@@ -54,8 +59,7 @@ void CalibrationPage::lostRequest(bool sendAgain)
     if (pendingCaptures == 0 || !gPressureSender)
         return;
     LOG << title() << "capture sent again after the silence";
-    statusLabel->setText(tr("Capturing..."));
-    gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
+    sendCapture();
 }
 
 void CalibrationPage::onPressureMsgRdy(int, const VX4Message &)

@@ -27,5 +27,8 @@ protected:
     void lostRequest(bool sendAgain) override;
 
 private:
+    /// Tells the sender this page's set point is applied, showing "Capturing...".
+    void sendCapture();
+
     int pendingCaptures = 0; ///< CAPTURE PRESSURE requests this page sent and is waiting for
 };
