@@ -144,6 +144,7 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     gReadingSpread.clear();
     gPressureSender = sender;
     started = QDateTime::currentDateTime();
+    expectedSerial = sender ? sender->serialNumber() : 0;
     if (!sender) {
         LOG << "Pressure sender invalid!";
         return;
@@ -168,6 +169,12 @@ CalibrationWizard::CalibrationWizard(QWidget *parent, VX4Interface *sender)
     storeTimer.setSingleShot(true);
     storeTimer.setInterval(StoreWaitMs);
     connect(&storeTimer, &QTimer::timeout, this, &CalibrationWizard::onStoreTimedOut);
+    silenceTimer.setSingleShot(true);
+    silenceTimer.setInterval(int(
+        1000
+        * calibrationSetting(SettingsStore::CalSetupGroup::SilenceSeconds, DefaultSilenceSeconds)
+              .toDouble()));
+    connect(&silenceTimer, &QTimer::timeout, this, &CalibrationWizard::onSilenceTimeout);
     readPolicy();
 }
 
@@ -204,6 +211,8 @@ void CalibrationWizard::attachSender(VX4Interface *sender)
         return;
     connect(sender, &VX4Interface::vx4DisconnectedSignal, this,
             &CalibrationWizard::onVX4DisconnectedSignal, Qt::UniqueConnection);
+    connect(sender, &VX4Interface::vx4ConnectedSignal, this,
+            &CalibrationWizard::onVX4ConnectedSignal, Qt::UniqueConnection);
     connect(sender, &VX4Interface::vx4ResponseRdy, this, &CalibrationWizard::onVX4ResponseRdy,
             Qt::UniqueConnection);
 }
@@ -214,6 +223,8 @@ void CalibrationWizard::detachSender(VX4Interface *sender)
         return;
     disconnect(sender, &VX4Interface::vx4DisconnectedSignal, this,
                &CalibrationWizard::onVX4DisconnectedSignal);
+    disconnect(sender, &VX4Interface::vx4ConnectedSignal, this,
+               &CalibrationWizard::onVX4ConnectedSignal);
     disconnect(sender, &VX4Interface::vx4ResponseRdy, this, &CalibrationWizard::onVX4ResponseRdy);
 }
 
@@ -222,8 +233,24 @@ AbstractCalPage *CalibrationWizard::capturePage(int id) const
     return qobject_cast<AbstractCalPage *>(page(id));
 }
 
+void CalibrationWizard::fitLargestPage()
+{
+    // QWizard sizes itself for the page it shows, so the window jumped when a larger page came;
+    // sized for the largest from the start, it keeps one size.
+    if (fitted || !currentPage())
+        return;
+    fitted = true;
+    QSize largest;
+    for (int id : pageIds())
+        largest = largest.expandedTo(page(id)->sizeHint());
+    const QSize size = sizeHint() - currentPage()->sizeHint() + largest;
+    setMinimumSize(size);
+    resize(size);
+}
+
 void CalibrationWizard::onCurrentIdChanged(int id)
 {
+    fitLargestPage();
     AbstractCalPage *current = capturePage(id);
     if (!gPressureSender)
         return;
@@ -257,6 +284,18 @@ void CalibrationWizard::onCurrentIdChanged(int id)
         LOG << "Verification readings discarded: the calibration is being repeated.";
     }
 
+    // Leaving the calibration pass forward sent SAVE CAL DATA; entering it again takes it back.
+    if (kind == PageKind::Calibration)
+        saveSent = false;
+    else if (kind == PageKind::Verification && previousKind == PageKind::Calibration)
+        saveSent = true;
+    applyMode(id);
+    previousPageId = id;
+}
+
+void CalibrationWizard::applyMode(int id)
+{
+    const PageKind kind = kindOf(id);
     // A switch still unanswered counts: the sender will be in the mode asked for last.
     const VX4Mode mode = requestedMode != UnknownMode ? requestedMode : gPressureSender->mode();
     if (kind == PageKind::AsFound || kind == PageKind::Verification) {
@@ -274,13 +313,6 @@ void CalibrationWizard::onCurrentIdChanged(int id)
             gPressureSender->pollForConnectionChange(false);
         }
     }
-    previousPageId = id;
-}
-
-void CalibrationWizard::onVX4DisconnectedSignal()
-{
-    closeOpenDialogs();
-    done(SenderLost);
 }
 
 void CalibrationWizard::closeOpenDialogs()

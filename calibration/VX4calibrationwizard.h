@@ -4,6 +4,7 @@
 #include "calibrationrecord.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QTimer>
 #include <QWizard>
 
@@ -11,6 +12,7 @@ class AbstractCalPage;
 class CalSumPage;
 class HistoryService;
 class IntroPage;
+class QMessageBox;
 class VX4Interface;
 
 /// The modal calibration run for one sender: intro, as-found, calibration and verification
@@ -26,6 +28,9 @@ public:
     /// How long the wizard waits, showing "storing...", for the history to take the run before
     /// it keeps the run in the pending file itself.
     static constexpr int StoreWaitMs = 10000;
+    /// How long the wizard waits for a sender that went silent before it offers Retry or Abort,
+    /// unless the settings say otherwise.
+    static constexpr double DefaultSilenceSeconds = 5;
 
     CalibrationWizard(QWidget *parent, VX4Interface *sender);
 
@@ -33,7 +38,7 @@ public:
     static bool checkSender(QWidget *mainWindow, VX4Interface *sender);
     /// The box shown after a wizard ended with SenderLost.
     static void showSenderLostMessage();
-    /// Connects the sender's loss and answer signals to this wizard while it runs.
+    /// Connects the sender's loss, return and answer signals to this wizard while it runs.
     void attachSender(VX4Interface *sender);
     void detachSender(VX4Interface *sender);
 
@@ -47,18 +52,39 @@ public:
     bool isEnding() const { return ending; }
     /// The sender acknowledged SAVE CAL DATA during this run.
     bool calibrationSaved() const { return saveAcknowledged; }
-    /// Runs the wizard; then tells the technician, in one box, if the run could not be stored.
+    /// Runs the wizard, then tells how it ended (tellOutcome).
     int exec() override;
+    /// After the wizard has closed: one box saying where Finish wrote the certificate and the
+    /// voltages, with a button that opens the certificate's folder, and whether the run could not
+    /// be stored. Nothing for a run that did not finish and was stored.
+    void tellOutcome();
 
 public slots:
     void onCurrentIdChanged(int id);
+    /// The sender went silent: the run waits for it (the port lost ends the run at once).
     void onVX4DisconnectedSignal();
+    /// The sender answers again: the run goes on if it is the same sender, still in the mode the
+    /// page needs; otherwise it starts the pass again, saying why.
+    void onVX4ConnectedSignal();
     void onVX4ResponseRdy(const VX4Message &msg);
     void reject() override;
     /// Only Finish validates the page it leaves; Cancel, close and loss write nothing.
     void done(int result) override;
 
+protected:
+    /// Escape past the intro asks before the run is discarded.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
+    /// Asks the sender for the mode page `id` needs, unless it is in it or was asked already.
+    void applyMode(int id);
+    /// Says on the wizard and the current page that it waits for the sender, or no longer.
+    void showWaiting(bool waiting);
+    /// The sender has been silent for the silence limit: Retry waits again, Abort ends the run.
+    void onSilenceTimeout();
+    void resumeAfterSilence();
+    /// Goes back to page `id` of this run, discarding what was captured from there on.
+    void restartFrom(int id, const QString &reason);
     /// Closes every dialog and box a page opened, so none outlives the sender.
     void closeOpenDialogs();
     /// Starts storing the run as it ended with `result` on `page`, once, showing "storing...";
@@ -69,6 +95,8 @@ private:
     void onStoreTimedOut();
     /// Reads the lab's policy for the intro page.
     void readPolicy();
+    /// Sizes the window, once, for the largest page.
+    void fitLargestPage();
 
     CalSumPage *calSumPage = nullptr;
     IntroPage *m_introPage = nullptr;
@@ -82,5 +110,11 @@ private:
     VX4Mode requestedMode = UnknownMode;
     QDateTime started;
     bool stored = false;
+    bool fitted = false;
+    quint16 expectedSerial = 0; ///< the serial number of the sender this run calibrates
+    QTimer silenceTimer;
+    QDateTime silentSince; ///< when the sender went silent; null while it answers
+    QPointer<QMessageBox> silenceBox; ///< Retry or Abort, while it is open
+    bool saveSent = false; ///< SAVE CAL DATA went out when the calibration pass was left
     QString storeProblem; ///< why the run could not be stored, for the box after the wizard
 };

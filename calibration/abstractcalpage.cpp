@@ -28,6 +28,9 @@ constexpr int SettleTickMs = 250; ///< how often the settle time shown is brough
 constexpr int ReadingPointSize = 28; ///< the live reading, readable from the test bench
 constexpr double ReferenceLimitPsi = 4000; ///< bound of the reference value typed, +/- PSI
 constexpr double ReferenceStepPsi = 0.1; ///< the reference box's resolution
+/// A reading this far from the set point is most likely of another pressure than the page's:
+/// 10 % of the 3000 PSI span, far beyond any sender's error.
+constexpr int FarFromSetPointPsi = 300;
 } // namespace
 
 AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPointPsi,
@@ -50,13 +53,16 @@ AbstractCalPage::AbstractCalPage(QWidget *parent, int setPointIndex, int setPoin
             .arg(setPointPsi),
         this);
     statusLabel = new QLabel(this);
+    statusLabel->setWordWrap(true);
+    statusLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     stateLabel = new QLabel(this);
+    stateLabel->setWordWrap(true);
     stateLabel->setObjectName(QStringLiteral("stateLabel"));
     m_captureButton = new QPushButton(tr("&Capture"), this);
     m_captureButton->setObjectName(QStringLiteral("captureButton"));
     m_captureButton->setDefault(true);
     m_forceButton = new QPushButton(
-        panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &now..."), this);
+        panel == Panel::Reading ? tr("Capture &anyway...") : tr("Capture &early..."), this);
     m_forceButton->setObjectName(QStringLiteral("forceButton"));
     connect(m_captureButton, &QPushButton::clicked, this, &AbstractCalPage::onCaptureButtonClicked);
     connect(m_forceButton, &QPushButton::clicked, this, &AbstractCalPage::onForceButtonClicked);
@@ -146,6 +152,7 @@ bool AbstractCalPage::validatePage()
 
 void AbstractCalPage::becameCurrent()
 {
+    waiting = false;
     haveReading = false;
     faultNotice.clear();
     gate.clear();
@@ -158,6 +165,25 @@ void AbstractCalPage::becameCurrent()
     if (settleTimer)
         settleTimer->start();
     onSettleTick();
+}
+
+void AbstractCalPage::waitForSender(const QString &notice)
+{
+    waiting = true;
+    statusLabel->setText(notice);
+    updateCaptureButtons();
+}
+
+void AbstractCalPage::resume(bool sendAgain)
+{
+    // Readings from before the silence may no longer hold.
+    becameCurrent();
+    lostRequest(sendAgain);
+}
+
+void AbstractCalPage::showNotice(const QString &notice)
+{
+    statusLabel->setText(notice);
 }
 
 void AbstractCalPage::onSettleTick()
@@ -188,6 +214,7 @@ void AbstractCalPage::updateCaptureButtons()
     } else {
         ready = clock.isValid() && clock.elapsed() >= settleMs;
     }
+    possible = possible && !waiting;
     m_captureButton->setEnabled(ready && possible);
     m_forceButton->setEnabled(!ready && possible);
 }
@@ -264,6 +291,19 @@ bool AbstractCalPage::recordReading()
     if (!referenceEntered()) {
         statusLabel->setText(tr("Enter what the reference calibrator reads first."));
         return false;
+    }
+    if (std::abs(lastPressure - setPointPsi) > FarFromSetPointPsi) {
+        const auto answer = QMessageBox::question(
+            this, tr("Calibration"),
+            tr("The sender reads %1 PSI, far from this page's set point of %2 PSI. Is the set "
+               "point's pressure applied? Capture %1 PSI anyway?")
+                .arg(lastPressure)
+                .arg(setPointPsi),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes || !isCurrent())
+            return false;
+        LOG << title() << "captured" << lastPressure << "PSI, far from its set point, on the "
+            << "technician's word";
     }
     gCapturedPressures.insert(pageId, qint16(lastPressure));
     gReferencePressures.insert(pageId, m_reference ? m_reference->value() : setPointPsi);

@@ -43,6 +43,13 @@ public:
     const StabilityGate &stability() const { return gate; }
     /// The page has just become current: only readings that arrive from now on may be captured.
     void becameCurrent();
+    /// The sender has gone silent: `notice` says so and nothing can be captured until resume().
+    void waitForSender(const QString &notice);
+    /// The sender answers again: readings start afresh, and a request lost in the silence goes
+    /// out again when `sendAgain`, or is forgotten.
+    void resume(bool sendAgain);
+    /// Shows `notice` in the status line, e.g. why the page was entered again.
+    void showNotice(const QString &notice);
 
 public slots:
     /// True once a pressure has been recorded for this page.
@@ -60,8 +67,12 @@ protected:
     /// True while this page is the wizard's current page.
     bool isCurrent() const;
     /// Records the latest reading as this page's pressure, with the reference value and whether
-    /// it was stable; false, with a notice in the status line, when no reading has arrived.
+    /// it was stable; false, with a notice in the status line, when no reading has arrived or the
+    /// technician declines a reading far from the set point.
     bool recordReading();
+    /// The request whose answer the page waited for when the sender went silent: sent again when
+    /// `sendAgain`, else no longer waited for.
+    virtual void lostRequest(bool sendAgain) { Q_UNUSED(sendAgain) }
 
     int pageId = -1;
     int setPointIndex;
@@ -86,5 +97,6 @@ private:
     int lastPressure = 0;
     bool haveReading = false; ///< a good reading arrived since the page last became current
     bool forced = false; ///< the capture under way was confirmed before it was stable
+    bool waiting = false; ///< the sender is silent: nothing can be captured
     QString faultNotice; ///< what the last reading's A/D fault was, while no good one followed
 };

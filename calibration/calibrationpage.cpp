@@ -40,9 +40,26 @@ void CalibrationPage::onCaptureButtonClicked()
 {
     if (!gPressureSender)
         return;
-    statusLabel->setText(tr("Capturing..."));
     ++pendingCaptures;
+    sendCapture();
+}
+
+void CalibrationPage::sendCapture()
+{
+    statusLabel->setText(tr("Capturing..."));
     gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
+}
+
+void CalibrationPage::lostRequest(bool sendAgain)
+{
+    // The sender kept its calibration mode through the silence, so the captures it confirmed
+    // still count; the one it did not confirm is asked for again.
+    if (!sendAgain)
+        pendingCaptures = 0;
+    if (pendingCaptures == 0 || !gPressureSender)
+        return;
+    LOG << title() << "capture sent again after the silence";
+    sendCapture();
 }
 
 void CalibrationPage::onPressureMsgRdy(int, const VX4Message &)

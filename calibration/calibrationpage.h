@@ -23,6 +23,12 @@ public slots:
     void onPressureMsgRdy(int pressure, const VX4Message &msg) override;
     void onResponseRdy(const VX4Message &msg) override;
 
+protected:
+    void lostRequest(bool sendAgain) override;
+
 private:
+    /// Tells the sender this page's set point is applied, showing "Capturing...".
+    void sendCapture();
+
     int pendingCaptures = 0; ///< CAPTURE PRESSURE requests this page sent and is waiting for
 };

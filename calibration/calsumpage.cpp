@@ -228,12 +228,12 @@ bool CalSumPage::validatePage()
     for (;;) {
         QStringList failures;
         if (!finishRowWritten) {
-            const QString failure = writeVoltagesCsv(folder);
+            const QString failure = writeVoltagesCsv(folder, &m_finishedCsv);
             finishRowWritten = failure.isEmpty();
             if (!finishRowWritten)
                 failures.append(failure);
         }
-        const QString failure = writeCertificatePdf(folder);
+        const QString failure = writeCertificatePdf(folder, &m_finishedPdf);
         if (!failure.isEmpty())
             failures.append(failure);
         if (failures.isEmpty())
@@ -374,7 +374,7 @@ bool CalSumPage::findWritableDirectory(const QStringList &candidates, QDir &dir)
     return false;
 }
 
-QString CalSumPage::writeVoltagesCsv(const QString &folder)
+QString CalSumPage::writeVoltagesCsv(const QString &folder, QString *writtenPath)
 {
     QString serial = QStringLiteral("OVX4-0000");
     QString firmware = QStringLiteral("0.0");
@@ -411,6 +411,8 @@ QString CalSumPage::writeVoltagesCsv(const QString &folder)
         }
         const bool written = file.write(line) == line.size() && file.flush();
         file.close();
+        if (written && writtenPath)
+            *writtenPath = where;
         if (written)
             return QString();
         LOG << "Cannot write" << where << file.errorString();

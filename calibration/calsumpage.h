@@ -45,6 +45,9 @@ public:
     using FolderChooser = std::function<QString(QWidget *parent, const QString &start)>;
     /// Replaces the folder dialog of "Choose Folder", e.g. for tests.
     void setFolderChooser(const FolderChooser &chooser) { folderChooser = chooser; }
+    /// Where Finish wrote the certificate and the voltage row; empty before it did.
+    QString finishedPdf() const { return m_finishedPdf; }
+    QString finishedCsv() const { return m_finishedCsv; }
 
 public slots:
     void onPrint();
@@ -62,7 +65,7 @@ private:
     bool findWritableDirectory(const QStringList &candidates, QDir &dir);
     /// Appends the voltage row in `folder`, or where the search finds room when it is empty;
     /// returns what failed and where, or an empty text.
-    QString writeVoltagesCsv(const QString &folder = QString());
+    QString writeVoltagesCsv(const QString &folder = QString(), QString *path = nullptr);
     /// Writes the certificate PDF likewise; `path` receives the file written.
     QString writeCertificatePdf(const QString &folder, QString *path = nullptr);
     /// After a failed Finish: true to try again, with `folder` set when the technician chose one.
@@ -86,4 +89,6 @@ private:
     QString drawProblem;
     FolderChooser folderChooser;
     bool finishRowWritten = false; ///< Finish appended its voltage row since the page was entered
+    QString m_finishedPdf;
+    QString m_finishedCsv;
 };

@@ -35,7 +35,8 @@ QString readingText(double value, Capture capture)
 
 QString cells(const QStringList &texts)
 {
-    return QStringLiteral("<tr><td>") + texts.join(QStringLiteral("</td><td>"))
+    const QString open = QStringLiteral("<td style=\"white-space:nowrap\">");
+    return QStringLiteral("<tr>") + open + texts.join(QStringLiteral("</td>") + open)
         + QStringLiteral("</td></tr>") + CrLf;
 }
 
@@ -194,9 +195,14 @@ QString html(const CalibrationRecord &r)
     doc += QStringLiteral("</table>") + CrLf;
     doc += QStringLiteral("<h2>Calibration Summary</h2>") + CrLf;
     doc += QStringLiteral("<table border=0 cellspacing=6>") + CrLf;
-    doc += QStringLiteral("<tr><th>Set point</th><th>Reference</th><th>As found</th>"
-                          "<th>Error</th><th>As left</th><th>Error</th><th>U (k=2)</th>"
-                          "<th>Tolerance</th><th>Result</th></tr>")
+    // Each pass's reading and error under one heading; no heading breaks inside its words.
+    doc += QStringLiteral("<tr><th rowspan=2>Set point</th><th rowspan=2>Reference</th>"
+                          "<th colspan=2>As found</th><th colspan=2>As left</th>"
+                          "<th rowspan=2>U (k=2)</th><th rowspan=2>Tolerance</th>"
+                          "<th rowspan=2>Result</th></tr>")
+               .replace(QStringLiteral("<th"), QStringLiteral("<th style=\"white-space:nowrap\""))
+        + CrLf;
+    doc += QStringLiteral("<tr><th>Reading</th><th>Error</th><th>Reading</th><th>Error</th></tr>")
         + CrLf;
     const QString tolerance = QStringLiteral("\u00B1") + psi(r.tolerancePsi, 1);
     bool unstable = false;

@@ -152,12 +152,19 @@ IntroPage::IntroPage(QWidget *wizard)
     form->addRow(tr("Orvelle &Serial #:"), serialNumberEdit);
     form->addRow(tr("Orvelle &Firmware Version:"), firmwareVersionEdit);
     form->addRow(tr("Calibration &Date:"), calDateEdit);
-    form->addRow(tr("Pressure Calibrator M&ake & Model:"), calibratorMakeModelEdit);
+    form->addRow(tr("Pressure Calibrator M&ake && Model:"), calibratorMakeModelEdit);
     form->addRow(tr("Pressure Calibrator Serial Number:"), calibratorSerialNumberEdit);
     form->addRow(tr("Pressure Calibrator Certificate #:"), calibratorCertNumberEdit);
     form->addRow(tr("Pressure Calibrator Due Date:"), calibratorDueDateEdit);
-    form->addRow(tr("Pressure Calibrator &Uncertainty:"), uncertaintyRow);
-    form->addRow(tr("Ambient &Temperature:"), ambientRow);
+    // A row of several widgets gets no buddy from the form: its mnemonic needs one.
+    const auto buddyLabel = [this](const QString &text, QWidget *buddy) {
+        auto *label = new QLabel(text, this);
+        label->setBuddy(buddy);
+        return label;
+    };
+    form->addRow(buddyLabel(tr("Pressure Calibrator &Uncertainty:"), uncertaintyEdit),
+                 uncertaintyRow);
+    form->addRow(buddyLabel(tr("Ambient &Temperature:"), ambientEdit), ambientRow);
     form->addRow(tr("Tolerance:"), toleranceBox);
     form->addRow(tr("Decision Rule:"), ruleBox);
     form->addRow(tr("Procedure:"), procedureEdit);

@@ -29,6 +29,16 @@ void VerificationPage::onCaptureButtonClicked()
     }
 }
 
+void VerificationPage::lostRequest(bool sendAgain)
+{
+    if (!sendAgain)
+        pendingRequests = 0;
+    if (pendingRequests == 0 || !gPressureSender)
+        return;
+    LOG << title() << "A/D counts asked for again after the silence";
+    gPressureSender->requestADCounts();
+}
+
 void VerificationPage::onResponseRdy(const VX4Message &msg)
 {
     const int current = wizard() ? wizard()->currentId() : -1;

@@ -19,6 +19,9 @@ public slots:
     void onCaptureButtonClicked() override;
     void onResponseRdy(const VX4Message &msg) override;
 
+protected:
+    void lostRequest(bool sendAgain) override;
+
 private:
     int pendingRequests = 0; ///< GET A/D COUNTS requests this page sent and is waiting for
 };

@@ -12,9 +12,14 @@
 #include "vx4protocol.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
+#include <QUrl>
 
 #define LOG VX4_LOG("VX4calibrationwizard")
 
@@ -113,15 +118,42 @@ void CalibrationWizard::readPolicy()
 int CalibrationWizard::exec()
 {
     const int result = QWizard::exec();
-    // Told after the wizard has closed, outside the engine's signal that may have closed it.
-    if (!storeProblem.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, tr("Calibration History"),
-                        tr("The calibration could not be stored in the calibration history."),
-                        QMessageBox::Ok, parentWidget());
-        box.setInformativeText(storeProblem);
-        box.exec();
-    }
+    tellOutcome();
     return result;
+}
+
+void CalibrationWizard::tellOutcome()
+{
+    // Told after the wizard has closed, outside the engine's signal that may have closed it.
+    const bool finished = result() == QDialog::Accepted && calSumPage;
+    if (!finished && storeProblem.isEmpty())
+        return;
+    QMessageBox box(storeProblem.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                    tr("Calibration"), QString(), QMessageBox::Ok, parentWidget());
+    QPushButton *openFolder = nullptr;
+    QString folder;
+    if (finished) {
+        const QString pdf = QDir::toNativeSeparators(calSumPage->finishedPdf());
+        folder = QFileInfo(calSumPage->finishedPdf()).absolutePath();
+        box.setText(tr("The certificate was saved as \"%1\".\nThe voltages were added to \"%2\".")
+                        .arg(pdf, QDir::toNativeSeparators(calSumPage->finishedCsv())));
+        openFolder = box.addButton(tr("&Open Folder"), QMessageBox::ActionRole);
+    }
+    if (!storeProblem.isEmpty()) {
+        box.setText((box.text().isEmpty() ? QString() : box.text() + u'\n')
+                    + tr("The calibration could not be stored in the calibration history."));
+        box.setInformativeText(storeProblem);
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    if (!openFolder || box.clickedButton() != openFolder)
+        return;
+    LOG << "Opening the certificate's folder" << folder;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        QMessageBox::warning(parentWidget(), tr("Calibration"),
+                             tr("No program to show folders was found. The certificate is in "
+                                "\"%1\".")
+                                 .arg(QDir::toNativeSeparators(folder)));
 }
 
 bool CalibrationWizard::storeRun(int result, int page)

@@ -53,6 +53,9 @@ inline constexpr char IntervalMonths[] = "intervalMonths"; ///< to the next cali
 inline constexpr char SettleSeconds[] = "settleSeconds";
 /// How long readings must stay within 1 PSI to count as stable, in ms; default 2000.
 inline constexpr char StableWindowMs[] = "stableWindowMs";
+/// How long the wizard waits for a silent sender before it offers Retry or Abort, in seconds;
+/// default 5.
+inline constexpr char SilenceSeconds[] = "silenceSeconds";
 } // namespace CalSetupGroup
 
 /// Where the calibration history is kept: the SQLite file in the data folder, or a PostgreSQL

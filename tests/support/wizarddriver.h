@@ -17,7 +17,8 @@ struct WizardDriver
 
     void fillIntro();
     /// Empties the calibration history and the settings, then lets calibration pages capture at
-    /// once and readings count as stable after 150 ms, so that tests do not wait the real times.
+    /// once, readings count as stable after 150 ms and a silence last 1 s before Retry or Abort
+    /// is offered, so that tests do not wait the real times.
     static void startClean();
     bool click(QWizard::WizardButton button);
     /// Applies `psi` and waits until the engine has passed on the sender's reading of it.
