@@ -8,7 +8,6 @@
 #include "historyservice.h"
 #include "intropage.h"
 #include "modalanswer.h"
-#include "stalledserver.h"
 #include "vx4protocol.h"
 #include "wizarddriver.h"
 
@@ -411,77 +410,6 @@ private slots:
         // Not the technician's choice: the lab's, as the history holds it.
         QCOMPARE(r.wizard->field("tolerancePsi").toDouble(), field.isEmpty() ? 7.5 : 10);
         QCOMPARE(r.wizard->field("procedureId").toString(), field.isEmpty() ? "P-17" : "");
-    }
-
-    void certificate_oneNumberOneCertificate_replacedOrVoid_data()
-    {
-        QTest::addColumn<int>("recapture"); // PSI the last reading is taken again off; -1: not
-        QTest::addColumn<bool>("finish"); // else Cancel
-        QTest::newRow("printed, taken again otherwise, finished") << 4 << true;
-        QTest::newRow("printed, taken again alike, finished") << 0 << true;
-        QTest::newRow("printed, cancelled") << -1 << false;
-    }
-
-    void certificate_oneNumberOneCertificate_replacedOrVoid()
-    {
-        QFETCH(int, recapture);
-        QFETCH(bool, finish);
-        CalibrationRun r;
-        QVERIFY(r.start() && r.driver->runPass(false) && r.driver->runPass(true)
-                && r.driver->runPass(false));
-        CalSumPage *summary = r.wizard->summaryPage();
-        QTRY_VERIFY(summary->isComplete());
-        const QString first = summary->record().certificateNumber;
-        QVERIFY(!summary->saveCertificatePdf().isEmpty());
-        const QString hash = summary->record().pdfSha256;
-        if (recapture >= 0) {
-            QVERIFY(r.driver->click(QWizard::BackButton) && r.driver->capture(3000 + recapture));
-            QTRY_VERIFY(summary->isComplete());
-        }
-        QVERIFY(r.driver->click(finish ? QWizard::FinishButton : QWizard::CancelButton));
-        QTRY_VERIFY(!r.wizard->isVisible());
-        const auto runs = CalibrationHistory().runs(QString(), nullptr);
-        QVERIFY(runs && runs->size() == 1);
-        const CalibrationRecord &run = runs->first();
-        const bool replaced = recapture > 0;
-        QCOMPARE(run.certificateNumber == first, !replaced);
-        QCOMPARE(run.replaces, replaced ? first : QString());
-        QCOMPARE(run.replaced.size(), replaced ? 1 : 0);
-        QCOMPARE(replaced ? run.replaced.first().pdfSha256 : run.pdfSha256, hash);
-        QCOMPARE(run.outcome == CalibrationRecord::Outcome::Finished, finish);
-        if (replaced)
-            QVERIFY(
-                pdfText(QDir("calibration sheets").entryInfoList({ "*.pdf" }).first().filePath())
-                    .contains("Replaces Certificate: " + first));
-    }
-
-    // A server that takes the connection and never answers: the window goes on meanwhile, says
-    // what it waits for, issues no number it did not reserve, and the run waits in the pending
-    // file.
-    void stalledHistory_neverFreezesTheWizard()
-    {
-        const StalledServer stalled;
-        QVERIFY(stalled.port > 0);
-        QSettings settings("Ostrand", "VX Lite Tarrow");
-        settings.setValue("history/backend", "postgresql");
-        settings.setValue("history/host", "127.0.0.1");
-        settings.setValue("history/port", stalled.port);
-        CalibrationRun r;
-        QVERIFY(r.start(false));
-        QVERIFY(r.wizard->introPage()->blockedReason().startsWith("Waiting for the lab's policy"));
-        QVERIFY(r.driver->click(QWizard::NextButton) && r.jumpTo(CalPages::Summary));
-        CalSumPage *summary = r.wizard->summaryPage();
-        QCOMPARE(summary->findChild<QLabel *>("numberLabel")->text(),
-                 "Drawing the certificate number from the calibration history...");
-        QTRY_VERIFY_WITH_TIMEOUT(!summary->numberProblem().isEmpty(), 10000);
-        QVERIFY2(summary->numberProblem().contains("this bench holds no numbers reserved"),
-                 qPrintable(summary->numberProblem()));
-        QVERIFY(!r.wizard->button(QWizard::FinishButton)->isEnabled());
-        QVERIFY(r.driver->click(QWizard::CancelButton));
-        QCOMPARE(r.wizard->button(QWizard::CustomButton1)->text(), "storing\u2026");
-        QVERIFY(r.wizard->button(QWizard::CustomButton1)->isVisible() && r.wizard->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!r.wizard->isVisible(), 15000);
-        QCOMPARE(CalibrationHistory().pendingCount(), 1);
     }
 
     void leavingWithoutFinish_writesNothingButTheStoredRun_data()
