@@ -33,6 +33,7 @@ private slots:
         QTest::addColumn<QString>("readings"); // ms:psi, in the order they arrived
         QTest::addColumn<bool>("stable");
         QTest::newRow("window not yet covered") << "0:100 1999:100" << false;
+        QTest::newRow("flat for the window") << "0:100 1000:100 2000:100" << true;
         QTest::newRow("span of exactly 1 PSI") << "0:100 1000:101 2000:100.5" << true;
         QTest::newRow("span just over 1 PSI") << "0:100 1000:101.1 2000:100.5" << false;
         QTest::newRow("one reading held over the window") << "0:100 2000:100.4" << true;
