@@ -41,7 +41,8 @@ public slots:
 
 private:
     void refuseFirmwareImage(const QString &reason);
-    /// The package's version against the sender's, and the spec's question; OK goes on.
+    /// Shows the package, the sender and its version → the package's, and asks whether to go on;
+    /// true for OK.
     bool confirm(const FirmwarePackage &package);
 
     QWidget *window;
