@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Plants realistic one-line faults in the program, one at a time, and runs the suite against each:
 # a fault the suite lets through is a place the tests do not look. Slow (a build and a suite run per
-# fault), so it is run by hand, not in CI.
+# fault, though only the test programs a fault's build relinks run against it), so it is run by
+# hand, not in CI.
 #   scripts/mutate.sh                  every fault of scripts/mutations.txt against this checkout
 #   scripts/mutate.sh --tree DIR       against another source tree (e.g. an older checkout)
 #   scripts/mutate.sh --only a,b       only the named faults
@@ -45,7 +46,10 @@ build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 # No --timeout here: every test carries its own (add_vx4_test: 60 s, 180 s for integration and
 # 240 s for GUI programs), which ctest puts before any default, so a fault that makes a test
 # hang ends there.
-ctest_in() { (cd "$work/build" && ctest -j"$(nproc)" "$@"); }
+# Against a fault, only the test programs its build relinked run (scripts/mutation.py reached):
+# any other is byte for byte the program that passed the baseline.
+selection=""
+ctest_in() { (cd "$work/build" && ctest -j"$(nproc)" ${selection:+-R "$selection"} "$@"); }
 # The suite's verdict on the tree as built: 0 when it passes (the fault survived); 1 when a test
 # fails and fails again on its own (killed); 2 when, in two rounds, a test failed in the suite
 # but passed alone (flaky: a loaded machine can make a timing test miss once, so that is no
@@ -90,11 +94,18 @@ for id in $(python3 "$tool" ids "$mutations" "$only"); do
         continue
     }
     first=""
+    touch "$work/stamp"
+    sleep 1
     if ! build; then
         outcome="does not build"
     else
         verdict=0
-        suite || verdict=$?
+        selection=$(python3 "$tool" reached "$work/build" "$work/stamp")
+        if [ -n "$selection" ]; then
+            suite || verdict=$?
+        else
+            first="no test program was relinked"
+        fi
         case $verdict in
         0)
             outcome="**survived**"
@@ -113,8 +124,9 @@ for id in $(python3 "$tool" ids "$mutations" "$only"); do
         esac
     fi
     python3 "$tool" restore "$src" "$file"
+    # Built back now, so the next fault's build relinks only what that fault touches.
+    build || true
     echo "| $id | $file | $outcome | $first |" | tee -a "$result"
 done
-build || true
 echo | tee -a "$result"
 echo "Killed $killed, survived $survived, flaky $flaky (failed in the suite but passed alone, twice)." | tee -a "$result"

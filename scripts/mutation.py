@@ -10,10 +10,12 @@ Several "-"/"+" pairs are alternatives (the same fault as the code has been writ
 the first whose "-" text occurs exactly once in the program's folders is applied. A "↵" in a
 "-" text stands for a line break and the next line's indentation, in a "+" text for a line break.
 """
+import json
 import os
 import pathlib
 import re
 import shutil
+import subprocess
 import sys
 
 PROGRAM_DIRS = ["protocol", "device", "firmware", "calibration", "history", "app", "common", "sim", "tools"]
@@ -58,6 +60,23 @@ def locate(tree, fault):
     return None
 
 
+def reached(build, stamp):
+    """The tests whose program, or a program they start (a *_PATH definition in their build
+    flags), was linked after the stamp: the only ones a fault built since then can reach."""
+    since = os.path.getmtime(stamp)
+    tests = json.loads(subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, check=True,
+                                      capture_output=True, text=True).stdout)["tests"]
+    names = []
+    for test in tests:
+        exe = pathlib.Path(test["command"][0])
+        programs = [exe]
+        for flags in pathlib.Path(build).rglob(f"CMakeFiles/{exe.name}.dir/flags.make"):
+            programs += [pathlib.Path(p) for p in re.findall(r'-D\w+_PATH=\\"([^\\"]+)', flags.read_text())]
+        if any(p.exists() and p.stat().st_mtime > since for p in programs):
+            names.append(test["name"])
+    return names
+
+
 def selected(faults, only):
     wanted = set(filter(None, only.split(",")))
     return [f for f in faults if not wanted or f["id"] in wanted]
@@ -81,6 +100,9 @@ def main(argv):
         shutil.copy2(path, str(path) + ".orig")
         path.write_text(old.sub(lambda _: new.replace("↵", "\n"), path.read_text(), count=1))
         print(path.relative_to(argv[3]))
+    elif cmd == "reached":
+        names = reached(argv[2], argv[3])
+        print("^(" + "|".join(re.escape(n) for n in names) + ")$" if names else "")
     elif cmd == "restore":
         path = pathlib.Path(argv[2], argv[3])
         shutil.move(str(path) + ".orig", path)
