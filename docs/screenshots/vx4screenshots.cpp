@@ -86,8 +86,11 @@ void calibrate(SenderWindow &w, const QString &folder, bool *done)
     // The certificate shows once the history has drawn its number.
     if (!QTest::qWaitFor([&] { return wizard->summaryPage()->isComplete(); }, 10000))
         qFatal("no certificate number: %s", qPrintable(wizard->summaryPage()->numberProblem()));
-    *done = save(wizard, folder + QStringLiteral("/calibration-summary.png"))
-        && driver.click(QWizard::FinishButton);
+    if (!save(wizard, folder + QStringLiteral("/calibration-summary.png")))
+        return;
+    // Finishing tells where the certificate went, in a box of its own.
+    ModalAnswer::pressButton(QMessageBox::Ok);
+    *done = driver.click(QWizard::FinishButton);
 }
 
 /// A package of firmware 2.6 whose image fills `rows` rows of program memory.
