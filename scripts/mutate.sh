@@ -41,7 +41,10 @@ fi
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$src" -B "$work/build" -DBENCHMARKS=OFF "${launcher[@]}" >/dev/null
+# Each test program runs through a launcher that ends it at its first failing row: a fault that
+# fails every row of a program after a long wait is known by its first.
+cmake -S "$src" -B "$work/build" -DBENCHMARKS=OFF "${launcher[@]}" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$here/scripts/stop-at-first-failure" >/dev/null
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 # No --timeout here: every test carries its own (add_vx4_test: 60 s, 180 s for integration and
 # 240 s for GUI programs), which ctest puts before any default, so a fault that makes a test

@@ -64,11 +64,13 @@ def reached(build, stamp):
     """The tests whose program, or a program they start (a *_PATH definition in their build
     flags), was linked after the stamp: the only ones a fault built since then can reach."""
     since = os.path.getmtime(stamp)
+    build = pathlib.Path(build).resolve()
     tests = json.loads(subprocess.run(["ctest", "--show-only=json-v1"], cwd=build, check=True,
                                       capture_output=True, text=True).stdout)["tests"]
     names = []
     for test in tests:
-        exe = pathlib.Path(test["command"][0])
+        # The first word may be the launcher that stops a program at its first failure.
+        exe = next(pathlib.Path(c) for c in test["command"] if c.startswith(str(build)))
         programs = [exe]
         for flags in pathlib.Path(build).rglob(f"CMakeFiles/{exe.name}.dir/flags.make"):
             programs += [pathlib.Path(p) for p in re.findall(r'-D\w+_PATH=\\"([^\\"]+)', flags.read_text())]
