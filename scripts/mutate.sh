@@ -42,10 +42,10 @@ fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Each test program runs through a launcher that ends it at its first failing row: a fault that
-# fails every row of a program after a long wait is known by its first. Python by its full path:
-# one test runs with an empty PATH.
+# fails every row of a program after a long wait is known by its first. Python is named by its
+# interpreter's own path, not a wrapper that looks on the PATH: one test runs without a PATH.
 cmake -S "$src" -B "$work/build" -DBENCHMARKS=OFF "${launcher[@]}" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR="$(command -v python3);$here/scripts/stop-at-first-failure" >/dev/null
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$(python3 -c 'import sys; print(sys.executable)');$here/scripts/stop-at-first-failure" >/dev/null
 build() { cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1; }
 # No --timeout here: every test carries its own (add_vx4_test: 60 s, 180 s for integration and
 # 240 s for GUI programs), which ctest puts before any default, so a fault that makes a test
