@@ -87,16 +87,9 @@ void TestDevice::unansweredRequests_resentAfterTheirFullTimeOutThenGivenUpInTurn
     link->sender.setSilent(true);
     QVERIFY(link->openEngine());
     QSignalSpy givenUp(link->engine.get(), &VX4Interface::vx4MessageTimeout);
-    // Sent 100 ms past a half second of the monotonic clock, where a coarse timer would round its
-    // time-out down to the half second.
-    QElapsedTimer now;
-    now.start();
-    const int wait = int((600 - now.msecsSinceReference() % 500) % 500);
-    QTimer::singleShot(wait, Qt::PreciseTimer, link->engine.get(), [this] {
-        link->engine->queryMode();
-        link->engine->zeroPressure();
-        link->engine->resetDevice();
-    });
+    link->engine->queryMode();
+    link->engine->zeroPressure();
+    link->engine->resetDevice();
     QTRY_COMPARE_WITH_TIMEOUT(link->sender.requestCommands(),
                               Commands(3, ModeQuery) + Commands(3, ZeroPsi) + Commands(3, Reset),
                               8000);

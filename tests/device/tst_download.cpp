@@ -266,6 +266,7 @@ void TestDownload::download_endsAsTheSenderShows()
         }
     });
     link->sender.clearRequests();
+    const qsizetype firstArrival = link->arrivalMs.size(); // of requests().first()
     const QMap<quint32, quint16> expectedMemory = memoryAfterDownload(link->sender, rows);
     VX4Interface *engine = link->engine.get();
     // What a listener finds when each signal arrives: the download's state is already updated.
@@ -289,6 +290,20 @@ void TestDownload::download_endsAsTheSenderShows()
             progress.append(QString::number(i));
         QCOMPARE(shown, progress << over << "a5");
         QCOMPARE(link->sender.programMemory(), expectedMemory);
+        // From the application, no row is touched before the bootloader could have started: half
+        // a second after APP CHANGE.
+        const QList<quint8> sent = link->sender.requestCommands();
+        if (startApp == PressureSendingApp) {
+            const qsizetype change = sent.indexOf(AppChange);
+            QVERIFY(change >= 0);
+            const auto row = std::find_if(sent.begin() + change, sent.end(), [](quint8 c) {
+                return c == ReadProgMem || c == WriteProgMem;
+            });
+            QVERIFY(row != sent.end());
+            const qint64 gap = link->arrivalMs.at(firstArrival + (row - sent.begin()))
+                - link->arrivalMs.at(firstArrival + change);
+            QVERIFY2(gap >= 490, qPrintable(QString::number(gap)));
+        }
         // The restarted sender connects again and tells its version.
         QVERIFY(readBack.wait(10000));
         const QVariantList back = readBack.first();
