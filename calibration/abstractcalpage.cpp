@@ -181,6 +181,18 @@ void AbstractCalPage::resume(bool sendAgain)
     lostRequest(sendAgain);
 }
 
+void AbstractCalPage::lostRequest(bool sendAgain)
+{
+    // The sender kept its mode through the silence, so the answers it gave still count; the
+    // request it did not answer is sent again.
+    if (!sendAgain)
+        pendingAnswers = 0;
+    if (pendingAnswers == 0 || !gPressureSender)
+        return;
+    LOG << title() << "request sent again after the silence";
+    sendRequest();
+}
+
 void AbstractCalPage::showNotice(const QString &notice)
 {
     statusLabel->setText(notice);

@@ -70,16 +70,19 @@ protected:
     /// it was stable; false, with a notice in the status line, when no reading has arrived or the
     /// technician declines a reading far from the set point.
     bool recordReading();
-    /// The request whose answer the page waited for when the sender went silent: sent again when
-    /// `sendAgain`, else no longer waited for.
-    virtual void lostRequest(bool sendAgain) { Q_UNUSED(sendAgain) }
+    /// Sends the request whose answer moves this page on (none on a page that asks nothing).
+    virtual void sendRequest() { }
 
     int pageId = -1;
+    int pendingAnswers = 0; ///< requests this page sent (sendRequest) and waits for the answer to
     int setPointIndex;
     int setPointPsi;
     QLabel *statusLabel;
 
 private:
+    /// The request whose answer the page waited for when the sender went silent: sent again when
+    /// `sendAgain`, else no longer waited for.
+    void lostRequest(bool sendAgain);
     void updateCaptureButtons();
     void onSettleTick();
 

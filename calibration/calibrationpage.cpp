@@ -12,7 +12,7 @@
 void CalibrationPage::initializePage()
 {
     statusLabel->clear();
-    pendingCaptures = 0;
+    pendingAnswers = 0;
 }
 
 void CalibrationPage::cleanupPage()
@@ -40,26 +40,14 @@ void CalibrationPage::onCaptureButtonClicked()
 {
     if (!gPressureSender)
         return;
-    ++pendingCaptures;
-    sendCapture();
+    ++pendingAnswers;
+    sendRequest();
 }
 
-void CalibrationPage::sendCapture()
+void CalibrationPage::sendRequest()
 {
     statusLabel->setText(tr("Capturing..."));
     gPressureSender->capturePressure(quint8(setPointIndex), setPointPsi);
-}
-
-void CalibrationPage::lostRequest(bool sendAgain)
-{
-    // The sender kept its calibration mode through the silence, so the captures it confirmed
-    // still count; the one it did not confirm is asked for again.
-    if (!sendAgain)
-        pendingCaptures = 0;
-    if (pendingCaptures == 0 || !gPressureSender)
-        return;
-    LOG << title() << "capture sent again after the silence";
-    sendCapture();
 }
 
 void CalibrationPage::onPressureMsgRdy(int, const VX4Message &)
@@ -76,9 +64,9 @@ void CalibrationPage::onResponseRdy(const VX4Message &msg)
         return;
     // A repeated capture sent from the page before is answered here too; only an answer to this
     // page's own request may move the wizard on, or a set point would be skipped.
-    if (pendingCaptures == 0)
+    if (pendingAnswers == 0)
         return;
-    pendingCaptures = 0;
+    pendingAnswers = 0;
     emit completeChanged();
     statusLabel->clear();
     wizard()->next();

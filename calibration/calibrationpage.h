@@ -24,11 +24,7 @@ public slots:
     void onResponseRdy(const VX4Message &msg) override;
 
 protected:
-    void lostRequest(bool sendAgain) override;
-
-private:
-    /// Tells the sender this page's set point is applied, showing "Capturing...".
-    void sendCapture();
-
-    int pendingCaptures = 0; ///< CAPTURE PRESSURE requests this page sent and is waiting for
+    /// Tells the sender this page's set point is applied (CAPTURE PRESSURE), showing
+    /// "Capturing...".
+    void sendRequest() override;
 };

@@ -16,7 +16,7 @@ const char *const VoltageTexts[CalPages::SetPointCount]
 void VerificationPage::initializePage()
 {
     LOG << "initializePage() called for" << title();
-    pendingRequests = 0;
+    pendingAnswers = 0;
 }
 
 void VerificationPage::onCaptureButtonClicked()
@@ -24,18 +24,13 @@ void VerificationPage::onCaptureButtonClicked()
     if (!recordReading())
         return;
     if (gPressureSender) {
-        ++pendingRequests;
-        gPressureSender->requestADCounts();
+        ++pendingAnswers;
+        sendRequest();
     }
 }
 
-void VerificationPage::lostRequest(bool sendAgain)
+void VerificationPage::sendRequest()
 {
-    if (!sendAgain)
-        pendingRequests = 0;
-    if (pendingRequests == 0 || !gPressureSender)
-        return;
-    LOG << title() << "A/D counts asked for again after the silence";
     gPressureSender->requestADCounts();
 }
 
@@ -52,11 +47,11 @@ void VerificationPage::onResponseRdy(const VX4Message &msg)
     }
     // A repeated request sent from the page before is answered here too; its voltage belongs
     // to that page, and moving on would skip this one.
-    if (pendingRequests == 0) {
+    if (pendingAnswers == 0) {
         LOG << "Ignoring an A/D counts answer this page did not ask for";
         return;
     }
-    pendingRequests = 0;
+    pendingAnswers = 0;
     if (current >= CalPages::FirstVerification && current <= CalPages::LastVerification) {
         const int k = current - CalPages::FirstVerification;
         gVerificationVoltages[k] = VX4Interface::adCountsToVolts(msg);

@@ -20,8 +20,6 @@ public slots:
     void onResponseRdy(const VX4Message &msg) override;
 
 protected:
-    void lostRequest(bool sendAgain) override;
-
-private:
-    int pendingRequests = 0; ///< GET A/D COUNTS requests this page sent and is waiting for
+    /// Asks for the sender's A/D counts (GET A/D COUNTS), for this set point's voltage.
+    void sendRequest() override;
 };
